@@ -1,0 +1,21 @@
+#include "common/paths.h"
+
+#include "platform/fs.h"
+
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+std::wstring DirectoryOfExecutable(const std::wstring& executablePath) {
+    size_t end = executablePath.find(L'\0');
+    std::wstring path = executablePath.substr(0, end);
+    size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return L".";
+    return path.substr(0, separator);
+}
+
+std::wstring GetExeDirectory() { return DirectoryOfExecutable(platform::ExecutablePath()); }
+
+std::wstring JoinPath(const std::wstring& directory, const std::wstring& name) {
+    if (directory.empty()) return name;
+    if (IsPathSeparator(directory.back())) return directory + name;
+    return directory + L'\\' + name;
+}

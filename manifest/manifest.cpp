@@ -1,0 +1,77 @@
+#include "manifest/manifest.h"
+
+#include <cstring>
+#include <vector>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "platform/base64.h"
+#include "platform/fs.h"
+#include "ui/ui_text.h"
+
+PatchManifest gPatchManifest;
+
+const wchar_t kManifestFileName[] = L"patch_manifest.dat";
+
+std::wstring DecodeManifestValue(const std::string& value) {
+    std::string bytes;
+    if (!platform::DecodeBase64(value.c_str(), bytes)) return std::wstring();
+    return Utf8ToWide(bytes);
+}
+
+void ManifestParser::TakeLine(std::string& line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t equals = line.find('=');
+    if (line.empty() || equals == std::string::npos || equals == 0) return;
+    manifest_[line.substr(0, equals)] = DecodeManifestValue(line.substr(equals + 1));
+}
+
+void ManifestParser::Feed(const char* data, size_t size) {
+    const char* end = data + size;
+    while (data < end) {
+        const char* lf = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(end - data)));
+        if (!lf) {
+            pending_.append(data, end);
+            return;
+        }
+        pending_.append(data, lf);
+        TakeLine(pending_);
+        pending_.clear();
+        data = lf + 1;
+    }
+}
+
+void ManifestParser::Finish() {
+    if (!pending_.empty()) TakeLine(pending_);
+    pending_.clear();
+}
+
+bool LoadPatchManifestFile(const std::wstring& path, PatchManifest& manifest) {
+    platform::File file;
+    if (!file.OpenRead(path, platform::Share::All)) return false;
+    ManifestParser parser(manifest);
+    std::vector<char> buffer(65536);
+    for (;;) {
+        size_t got = 0;
+        bool ok = file.Read(buffer.data(), buffer.size(), got);
+        parser.Feed(buffer.data(), got);
+        // A read error ends the file like its end: what was read so far stays.
+        if (!ok || got < buffer.size()) break;
+    }
+    parser.Finish();
+    return true;
+}
+
+void LoadPatchManifest() { LoadPatchManifestFile(JoinPath(GetExeDirectory(), kManifestFileName), gPatchManifest); }
+
+std::wstring ManifestGet(const std::string& key) {
+    auto it = gPatchManifest.find(key);
+    return it == gPatchManifest.end() ? std::wstring() : it->second;
+}
+
+std::wstring ManifestGetLocalized(const char* key) {
+    std::string localized = std::string(key) + "." + LanguageCode(gInstallLanguage);
+    std::wstring value = ManifestGet(localized);
+    if (!value.empty()) return value;
+    return ManifestGet(key);
+}

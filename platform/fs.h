@@ -1,0 +1,95 @@
+#pragma once
+// File system access for the portable modules. The Windows build calls the Win32 file API with
+// UTF-16 paths; the POSIX build converts paths to UTF-8 and calls the C library.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+enum class PathKind { Missing, File, Directory };
+
+// What GetFileAttributesW tells about a path: missing (or unreadable), a directory, or anything else.
+PathKind GetPathKind(const std::wstring& path);
+
+enum class MakeDirResult { Created, AlreadyExists, Failed };
+
+// One CreateDirectoryW; "already exists" is also what a plain file in the way gives.
+MakeDirResult MakeDirectory(const std::wstring& path);
+
+bool DeletePath(const std::wstring& path);
+
+// Puts `from` in place of `to` (replacing it) and does not return before the rename is durable.
+bool ReplacePath(const std::wstring& from, const std::wstring& to);
+
+// The full path of the running executable, as long as the platform reports it; empty on failure.
+std::wstring ExecutablePath();
+
+enum class Share {
+    ReadOnly,  // others may read while we read; a file open for writing elsewhere cannot be opened
+    All,       // others may read, write and delete meanwhile
+};
+
+// Owner of one open file; closed by the destructor unless Close() was called.
+class File {
+public:
+    File();
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    bool OpenRead(const std::wstring& path, Share share);
+    // Creates the file or truncates it.
+    bool OpenWrite(const std::wstring& path);
+    // Creates the file only if no file of that name exists.
+    bool CreateNew(const std::wstring& path);
+
+    bool IsOpen() const;
+    // Reads up to `size` bytes; `got` < `size` only at the end of the file. False on a read error.
+    bool Read(void* buffer, size_t size, size_t& got);
+    // Writes all bytes or fails.
+    bool Write(const void* data, size_t size);
+    // Moves the read position forward by `distance` bytes from where it stands.
+    bool Skip(uint64_t distance);
+    bool GetSize(uint64_t& size);
+    // Forces written data to the disk.
+    bool Flush();
+    // Closes the handle and reports whether the system accepted the close.
+    bool Close();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+struct DirEntry {
+    std::wstring name;
+    bool isDirectory = false;
+    // A directory link (reparse point, symbolic link): listed, never followed by our searches.
+    bool isLink = false;
+};
+
+// Enumerates one directory in the order the file system delivers, "." and ".." included on
+// Windows (callers skip them).
+class DirectoryReader {
+public:
+    DirectoryReader();
+    ~DirectoryReader();
+    DirectoryReader(const DirectoryReader&) = delete;
+    DirectoryReader& operator=(const DirectoryReader&) = delete;
+    DirectoryReader(DirectoryReader&& other) noexcept;
+    DirectoryReader& operator=(DirectoryReader&& other) noexcept;
+
+    bool Open(const std::wstring& directory);
+    // False when there are no more entries (or reading failed).
+    bool Next(DirEntry& entry);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,163 @@
+// Win32 file system layer: the calls the installer is specified against, with UTF-16 paths.
+#include <windows.h>
+
+#include "platform/fs.h"
+#include "platform/win_handle.h"
+
+namespace platform {
+
+PathKind GetPathKind(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+}
+
+MakeDirResult MakeDirectory(const std::wstring& path) {
+    if (::CreateDirectoryW(path.c_str(), nullptr)) return MakeDirResult::Created;
+    return ::GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
+}
+
+bool DeletePath(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+bool ReplacePath(const std::wstring& from, const std::wstring& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+std::wstring ExecutablePath() {
+    // Read the whole path, however long: the buffer grows until the name fits.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::wstring();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        if (buffer.size() >= 32768) return std::wstring();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+struct File::State {
+    UniqueFile handle;
+};
+
+File::File() : state_(new State) {}
+File::~File() = default;
+File::File(File&& other) noexcept : state_(std::move(other.state_)) { other.state_.reset(new State); }
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        state_.swap(other.state_);
+    }
+    return *this;
+}
+
+bool File::OpenRead(const std::wstring& path, Share share) {
+    DWORD shareMode = share == Share::All ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
+    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return state_->handle.valid();
+}
+
+bool File::OpenWrite(const std::wstring& path) {
+    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return state_->handle.valid();
+}
+
+bool File::CreateNew(const std::wstring& path) {
+    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    return state_->handle.valid();
+}
+
+bool File::IsOpen() const { return state_->handle.valid(); }
+
+bool File::Read(void* buffer, size_t size, size_t& got) {
+    got = 0;
+    if (!state_->handle) return false;
+    char* out = static_cast<char*>(buffer);
+    while (got < size) {
+        DWORD chunk = static_cast<DWORD>(size - got > 0x40000000 ? 0x40000000 : size - got);
+        DWORD n = 0;
+        if (!::ReadFile(state_->handle.get(), out + got, chunk, &n, nullptr)) return false;
+        if (n == 0) break;
+        got += n;
+    }
+    return true;
+}
+
+bool File::Write(const void* data, size_t size) {
+    if (!state_->handle) return false;
+    const char* in = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
+        DWORD n = 0;
+        if (!::WriteFile(state_->handle.get(), in, chunk, &n, nullptr) || n != chunk) return false;
+        in += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool File::Skip(uint64_t distance) {
+    if (!state_->handle || distance > static_cast<uint64_t>(INT64_MAX)) return false;
+    LARGE_INTEGER move;
+    move.QuadPart = static_cast<LONGLONG>(distance);
+    return ::SetFilePointerEx(state_->handle.get(), move, nullptr, FILE_CURRENT) != FALSE;
+}
+
+bool File::GetSize(uint64_t& size) {
+    LARGE_INTEGER value;
+    if (!state_->handle || !::GetFileSizeEx(state_->handle.get(), &value)) return false;
+    size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool File::Flush() { return state_->handle && ::FlushFileBuffers(state_->handle.get()) != FALSE; }
+
+bool File::Close() {
+    if (!state_ || !state_->handle) return true;
+    return ::CloseHandle(state_->handle.release()) != FALSE;
+}
+
+struct DirectoryReader::State {
+    UniqueFind find;
+    WIN32_FIND_DATAW pending{};
+    bool hasPending = false;
+};
+
+DirectoryReader::DirectoryReader() : state_(new State) {}
+DirectoryReader::~DirectoryReader() = default;
+DirectoryReader::DirectoryReader(DirectoryReader&& other) noexcept : state_(std::move(other.state_)) {
+    other.state_.reset(new State);
+}
+DirectoryReader& DirectoryReader::operator=(DirectoryReader&& other) noexcept {
+    if (this != &other) state_.swap(other.state_);
+    return *this;
+}
+
+bool DirectoryReader::Open(const std::wstring& directory) {
+    std::wstring pattern = directory;
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    state_->find.reset(::FindFirstFileW(pattern.c_str(), &state_->pending));
+    state_->hasPending = state_->find.valid();
+    return state_->hasPending;
+}
+
+bool DirectoryReader::Next(DirEntry& entry) {
+    if (!state_->find) return false;
+    if (!state_->hasPending) {
+        if (!::FindNextFileW(state_->find.get(), &state_->pending)) return false;
+    }
+    state_->hasPending = false;
+    const WIN32_FIND_DATAW& data = state_->pending;
+    entry.name = data.cFileName;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every package that the builds, the tests, the benchmarks and the demo need.
+# Idempotent and non-interactive; meant for a fresh Debian 12 machine, run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build git
+  g++-mingw-w64-x86-64-posix mingw-w64-tools
+  googletest libgtest-dev libssl-dev openssl
+  clang libclang-rt-14-dev
+  libstb-dev libtomlplusplus-dev libcli11-dev
+  wine wine64 fonts-wine fonts-wqy-microhei
+  xvfb xauth x11-apps imagemagick
+  python3 time tar coreutils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,48 @@
+#pragma once
+// Every text of the installer window and its message boxes, in the five install languages, and
+// the rules that pick the window title and the greeting from the manifest.
+#include <string>
+
+constexpr int kLanguageCount = 5;
+
+// Install language: 0 zh-TW (also the fallback), 1 zh-CN, 2 en, 3 ko, 4 ja. Settled once at
+// start-up by SettleInstallLanguage and never changed afterwards.
+extern int gInstallLanguage;
+
+enum class UiTextRow {
+    InstallerTitle = 0,
+    MessageCaption = 1,
+    GameFolderCaption = 2,
+    BrowseCaption = 3,
+    InstallCaption = 4,
+    CancelCaption = 5,
+    StatusChooseFolder = 6,
+    StatusInstalling = 7,
+    StatusVerifying = 8,
+    StatusExtracting = 9,
+    StatusInstalled = 10,
+    StatusCaption = 11,
+    InstallNote = 12,
+    ErrorNoFolder = 13,
+    ErrorWrongFolder = 14,
+    ErrorNoPayload = 15,
+    ErrorInstall = 16,
+};
+constexpr int kUiTextRowCount = 17;
+
+// The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
+const wchar_t* UiText(UiTextRow row, int language);
+// The cell of `row` in the install language.
+const wchar_t* UiText(UiTextRow row);
+
+const char* LanguageCode(int language);  // "zh-TW", "zh-CN", "en", "ko", "ja"
+const char* GreetingKey(int language);   // "Greeting." + LanguageCode
+
+// Sets gInstallLanguage from the manifest's LanguageIndex: 0..4, anything else gives 0.
+void SettleInstallLanguage();
+
+// The manifest's WindowTitle, else InstallerTitle in the install language. Also every box's caption.
+std::wstring WindowTitleText();
+
+// Greeting.<code>, else Greeting, else Greeting.zh-TW (which may be empty).
+std::wstring GreetingText();
