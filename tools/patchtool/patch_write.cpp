@@ -1,0 +1,221 @@
+// Writing half of the build: the payload name rules and the three data files.
+#include <cctype>
+#include <cstring>
+#include <set>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "install/payload.h"
+#include "manifest/manifest.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "tools/patchtool/patch_build.h"
+
+namespace {
+
+using Problems = std::vector<std::string>;
+
+const char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
+const char kAssetMagic[8] = {'P', 'T', 'A', 'S', 'S', 'E', 'T', '1'};
+const wchar_t kPayloadFileName[] = L"patch_payload.dat";
+const wchar_t kAssetFileName[] = L"patch_assets.dat";
+
+void PutU32(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutU64(std::string& out, uint64_t value) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Windows refuses these names for files in any folder, with or without an extension.
+bool IsReservedDeviceName(const std::string& segment) {
+    std::string stem = AsciiLower(segment.substr(0, segment.find('.')));
+    static const char* const kNames[] = {"con", "prn", "aux", "nul"};
+    for (const char* name : kNames)
+        if (stem == name) return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::string SegmentProblem(const std::string& segment) {
+    if (segment == "." || segment == "..") return std::string();
+    if (segment.back() == '.' || segment.back() == ' ')
+        return "'" + segment + "' ends in a dot or blank, which Windows drops from file names";
+    if (IsReservedDeviceName(segment)) return "'" + segment + "' is a device name on Windows";
+    return std::string();
+}
+
+// Copies exactly `size` bytes of `from` into `out`; a file that changed size meanwhile fails.
+bool CopyFileInto(const std::wstring& from, uint64_t size, platform::File& out) {
+    platform::File in;
+    if (!in.OpenRead(from, platform::Share::ReadOnly)) return false;
+    std::vector<char> buffer(65536);
+    uint64_t remaining = size;
+    while (remaining > 0) {
+        size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
+        size_t got = 0;
+        if (!in.Read(buffer.data(), chunk, got) || got != chunk) return false;
+        if (!out.Write(buffer.data(), chunk)) return false;
+        remaining -= chunk;
+    }
+    size_t extra = 0;
+    return in.Read(buffer.data(), 1, extra) && extra == 0;
+}
+
+// Writes one output file beside its final name, then puts it in place.
+template <typename Fill>
+bool WriteOutput(const std::wstring& outDir, const std::wstring& name, Problems& problems, Fill fill) {
+    std::wstring target = JoinPath(outDir, name);
+    std::wstring part = target + L".part";
+    platform::File out;
+    std::string narrowName = platform::ConvertWideToUtf8(name);
+    if (!out.OpenWrite(part)) {
+        problems.push_back(narrowName + ": cannot be written in the output folder");
+        return false;
+    }
+    std::string what;
+    bool ok = fill(out, what) && out.Close();
+    if (ok && !platform::ReplacePath(part, target)) what = "cannot be put in place";
+    if (!ok || !what.empty()) {
+        problems.push_back(narrowName + ": " + (what.empty() ? std::string("write failed") : what));
+        platform::DeletePath(part);
+        return false;
+    }
+    return true;
+}
+
+bool WriteManifestFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+    return WriteOutput(outDir, kManifestFileName, problems, [&](platform::File& out, std::string&) {
+        std::string text;
+        for (const ManifestEntry& entry : plan.manifest) text += entry.key + "=" + EncodeBase64(entry.value) + "\n";
+        return out.Write(text.data(), text.size());
+    });
+}
+
+bool WritePayloadFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+    return WriteOutput(outDir, kPayloadFileName, problems, [&](platform::File& out, std::string& what) {
+        std::string header(kPayloadMagic, sizeof kPayloadMagic);
+        PutU32(header, static_cast<uint32_t>(plan.payload.size()));
+        if (!out.Write(header.data(), header.size())) return false;
+        for (const PayloadItem& item : plan.payload) {
+            std::string head;
+            PutU32(head, static_cast<uint32_t>(item.name.size()));
+            head += item.name;
+            PutU64(head, item.size);
+            if (!out.Write(head.data(), head.size())) return false;
+            if (!CopyFileInto(item.sourcePath, item.size, out)) {
+                what = "payload file '" + item.name + "' changed or could not be read while building";
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool WriteAssetFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+    return WriteOutput(outDir, kAssetFileName, problems, [&](platform::File& out, std::string& what) {
+        std::string header(kAssetMagic, sizeof kAssetMagic);
+        PutU32(header, static_cast<uint32_t>(plan.assets.size()));
+        if (!out.Write(header.data(), header.size())) return false;
+        for (const AssetItem& asset : plan.assets) {
+            std::string head;
+            PutU32(head, asset.id);
+            PutU64(head, asset.size);
+            if (!out.Write(head.data(), head.size())) return false;
+            if (!CopyFileInto(asset.sourcePath, asset.size, out)) {
+                what = "asset " + std::to_string(asset.id) + " changed or could not be read while building";
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool CopyLocalBanner(const LocalBannerCopy& copy, const std::wstring& outDir, Problems& problems) {
+    uint64_t size = 0;
+    platform::File probe;
+    if (!probe.OpenRead(copy.from, platform::Share::All) || !probe.GetSize(size)) {
+        problems.push_back(platform::ConvertWideToUtf8(copy.name) + ": local banner cannot be read");
+        return false;
+    }
+    probe.Close();
+    std::wstring target = JoinPath(outDir, copy.name);
+    size_t slash = target.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && !CreateDirectoryTree(target.substr(0, slash))) {
+        problems.push_back(platform::ConvertWideToUtf8(copy.name) + ": its folder cannot be made");
+        return false;
+    }
+    return WriteOutput(outDir, copy.name, problems, [&](platform::File& out, std::string&) {
+        return CopyFileInto(copy.from, size, out);
+    });
+}
+
+}  // namespace
+
+std::string PayloadNameProblem(const std::string& name) {
+    if (name.size() > kMaxPayloadNameBytes)
+        return "name of " + std::to_string(name.size()) + " bytes, longer than the installer's limit of 32768";
+    if (name.find('\\') != std::string::npos)
+        return "holds '\\', which the installer takes as a folder separator";
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr)
+            return "holds a character that Windows refuses in file names";
+    }
+    std::wstring wide = Utf8ToWide(name);
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    if (!IsSafeRelativePath(wide)) return "unsafe name: absolute, with a drive or ':', '..' or an empty segment";
+    size_t start = 0;
+    for (;;) {
+        size_t slash = name.find('/', start);
+        std::string problem = SegmentProblem(name.substr(start, slash - start));
+        if (!problem.empty()) return problem;
+        if (slash == std::string::npos) return std::string();
+        start = slash + 1;
+    }
+}
+
+std::string PayloadCountProblem(size_t count) {
+    if (count <= kMaxPayloadEntries) return std::string();
+    return "payload: " + std::to_string(count) + " files, more than the installer's limit of 200000";
+}
+
+void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems) {
+    std::string countProblem = PayloadCountProblem(items.size());
+    if (!countProblem.empty()) problems.push_back(countProblem);
+    // Windows file names ignore letter case: two such names would land in one file.
+    std::set<std::string> folded;
+    for (const PayloadItem& item : items) {
+        std::string problem = PayloadNameProblem(item.name);
+        if (!problem.empty()) problems.push_back("payload: '" + item.name + "': " + problem);
+        if (!folded.insert(AsciiLower(item.name)).second)
+            problems.push_back("payload: '" + item.name + "': another file differs from it only in letter case");
+    }
+}
+
+bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+    if (!CreateDirectoryTree(outDir)) {
+        problems.push_back("output folder cannot be made");
+        return false;
+    }
+    if (!WriteManifestFile(plan, outDir, problems)) return false;
+    if (!WritePayloadFile(plan, outDir, problems)) return false;
+    if (!WriteAssetFile(plan, outDir, problems)) return false;
+    for (const LocalBannerCopy& copy : plan.localBanners)
+        if (!CopyLocalBanner(copy, outDir, problems)) return false;
+    return true;
+}
+
+bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, Problems& problems) {
+    PatchDefinition def;
+    PatchPlan plan;
+    if (!LoadDefinition(definitionPath, def, problems)) return false;
+    if (!PlanPatch(def, outDir, plan, problems)) return false;
+    return WritePatch(plan, outDir, problems);
+}
