@@ -57,8 +57,8 @@ void CheckPayload(const std::vector<PayloadItem>& items, std::vector<std::string
 bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan& plan,
                std::vector<std::string>& problems);
 
-// Writes patch_manifest.dat, patch_payload.dat and patch_assets.dat (and copies local banners)
-// into `outDir`, creating it when missing. Each file is written beside its final name and then
+// Writes patch_manifest.dat, patch_payload.dat and, when there are assets, patch_assets.dat (and
+// copies local banners) into `outDir`, creating it when missing. Each file is written beside its final name and then
 // put in place, so a failed build leaves no half-written data file.
 bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, std::vector<std::string>& problems);
 

@@ -206,7 +206,17 @@ bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& pro
     }
     if (!WriteManifestFile(plan, outDir, problems)) return false;
     if (!WritePayloadFile(plan, outDir, problems)) return false;
-    if (!WriteAssetFile(plan, outDir, problems)) return false;
+    // The installer's asset reader takes an archive without assets for a damaged one; a patch
+    // without Asset banners ships no archive, and a stale one from an earlier build goes.
+    if (plan.assets.empty()) {
+        std::wstring stale = JoinPath(outDir, kAssetFileName);
+        if (platform::GetPathKind(stale) == platform::PathKind::File && !platform::DeletePath(stale)) {
+            problems.push_back("patch_assets.dat: an old one in the output folder cannot be removed");
+            return false;
+        }
+    } else if (!WriteAssetFile(plan, outDir, problems)) {
+        return false;
+    }
     for (const LocalBannerCopy& copy : plan.localBanners)
         if (!CopyLocalBanner(copy, outDir, problems)) return false;
     return true;

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the demo patch with patchtool into the folder given (made when missing):
+# patch_manifest.dat, patch_payload.dat, patch_assets.dat and the local banner, plus
+#   web/     the files the demo's Url banner and links point at (serve it on 127.0.0.1:8765)
+#   game/    a fresh copy of the stand-in game folder to install into
+# Usage: scripts/make-demo.sh OUT [PATCHTOOL]   (PATCHTOOL defaults to the native build's)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:?usage: make-demo.sh OUT [PATCHTOOL]}"
+patchtool="${2:-}"
+if [ -z "$patchtool" ]; then
+  patchtool="$root/build/release/tools/patchtool"
+  if [ ! -x "$patchtool" ]; then
+    cmake --preset release -S "$root" >/dev/null
+    cmake --build --preset release --target patchtool -j2 >/dev/null
+  fi
+fi
+
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+cp -r "$root/demo/patch.toml" "$root/demo/game" "$root/demo/payload" "$stage/"
+bash "$root/demo/make-banners.sh" "$stage/banners"
+
+mkdir -p "$out"
+"$patchtool" build "$stage/patch.toml" -o "$out"
+
+mkdir -p "$out/web"
+cp "$stage/banners/banner-news.png" "$out/web/"
+for page in news levels; do
+  printf '<!doctype html><title>Demo Game %s</title><h1>Demo Game 1.1: %s</h1>\n' "$page" "$page" >"$out/web/$page.html"
+done
+rm -rf "$out/game"
+cp -r "$root/demo/game" "$out/game"
+echo "demo patch in $out (serve $out/web on 127.0.0.1:8765; install into $out/game)"

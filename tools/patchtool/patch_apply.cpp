@@ -1,0 +1,151 @@
+#include "tools/patchtool/patch_apply.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "common/paths.h"
+#include "install/payload.h"
+#include "install/progress.h"
+#include "install/verify.h"
+#include "manifest/manifest.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "tools/patchtool/definition.h"
+#include "ui/ui_text.h"
+
+namespace {
+
+const wchar_t kPayloadFileName[] = L"patch_payload.dat";
+
+std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
+
+std::string RecordName(const std::string& suffix) {
+    return suffix.empty() ? "primary file record (RelativePath)" : "alternate file record (RelativePath2)";
+}
+
+std::string CheckText(RecordCheck check, const std::string& suffix, const std::wstring& found) {
+    std::string relative = Narrow(ManifestGetLocalized(("RelativePath" + suffix).c_str()));
+    switch (check) {
+    case RecordCheck::Match: return "matches " + Narrow(found);
+    case RecordCheck::KeyMissing:
+        return "key missing: RelativePath" + suffix + ", ExpectedHash" + suffix + " and ExpectedSize" + suffix +
+               " must all be set";
+    case RecordCheck::FileNotFound: return "file not found: '" + relative + "', neither there nor anywhere below by name";
+    case RecordCheck::CannotOpen: return "file cannot be opened: " + Narrow(found);
+    case RecordCheck::SizeDiffers:
+        return "size differs: " + Narrow(found) + " is not " + Narrow(ManifestGetLocalized(("ExpectedSize" + suffix).c_str())) +
+               " bytes";
+    case RecordCheck::DigestDiffers: return "digest differs: " + Narrow(found) + " has the right size but other content";
+    }
+    return "unknown";
+}
+
+// Prints what each record says about the folder; true when either matches.
+bool ReportRecords(const std::wstring& gameFolder, std::ostream& out) {
+    bool matched = false;
+    for (const std::string suffix : {"", "2"}) {
+        std::wstring found;
+        RecordCheck check = CheckFileRecord(gameFolder, suffix, &found);
+        matched = matched || check == RecordCheck::Match;
+        out << RecordName(suffix) << ": " << CheckText(check, suffix, found) << "\n";
+    }
+    return matched;
+}
+
+double Mebibytes(uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+struct ProgressView {
+    std::ostream* out = nullptr;
+    bool terminal = false;
+    int barWidth = 30;
+    std::chrono::steady_clock::time_point lastDraw;
+    int lastTenth = -1;
+    bool drawn = false;
+};
+
+void DrawProgress(const WorkProgress& progress, void* context) {
+    ProgressView& view = *static_cast<ProgressView*>(context);
+    if (progress.phase != WorkPhase::Extracting) return;
+    bool done = progress.filesDone == progress.filesTotal && progress.bytesDone == progress.bytesTotal;
+    double fraction = progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal
+                                          : (progress.filesTotal ? static_cast<double>(progress.filesDone) / progress.filesTotal : 1.0);
+    char numbers[128];
+    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f MiB  %llu/%llu files", static_cast<int>(fraction * 100),
+                  Mebibytes(progress.bytesDone), Mebibytes(progress.bytesTotal),
+                  static_cast<unsigned long long>(progress.filesDone), static_cast<unsigned long long>(progress.filesTotal));
+    if (!view.terminal) {
+        // Plain lines for logs: one per tenth of the way, and the last.
+        int tenth = static_cast<int>(fraction * 10);
+        if (tenth == view.lastTenth && !done) return;
+        view.lastTenth = tenth;
+        *view.out << "extracting " << numbers << "\n" << std::flush;
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (view.drawn && !done && now - view.lastDraw < std::chrono::milliseconds(100)) return;
+    view.lastDraw = now;
+    view.drawn = true;
+    int filled = static_cast<int>(fraction * view.barWidth);
+    *view.out << "\r[" << std::string(filled, '#') << std::string(view.barWidth - filled, '-') << "] " << numbers
+              << std::flush;
+}
+
+}  // namespace
+
+bool LoadPatchForInstall(const std::wstring& patchFolder, const std::string& language, std::ostream& err) {
+    gPatchManifest.clear();
+    std::wstring manifestPath = JoinPath(patchFolder, kManifestFileName);
+    if (!LoadPatchManifestFile(manifestPath, gPatchManifest) || gPatchManifest.empty()) {
+        err << "patch data missing: no usable " << Narrow(manifestPath) << "\n";
+        return false;
+    }
+    SettleInstallLanguage();
+    if (language.empty()) return true;
+    int index = LanguageIndexOf(language);
+    if (index < 0 && language.size() == 1 && language[0] >= '0' && language[0] <= '4') index = language[0] - '0';
+    if (index < 0) {
+        err << "language '" << language << "' is not one of zh-TW, zh-CN, en, ko, ja (or 0 to 4)\n";
+        return false;
+    }
+    gInstallLanguage = index;
+    return true;
+}
+
+int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
+    if (!LoadPatchForInstall(options.patchFolder, options.language, err)) return kExitPatchMissing;
+    out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
+    ReportRecords(options.gameFolder, out);
+    // The installer's own decision, which the lines above explain.
+    bool accepted = VerifyFileRecord(options.gameFolder, "") || VerifyFileRecord(options.gameFolder, "2");
+    out << (accepted ? "the installer accepts this game folder\n" : "wrong folder: the installer refuses this game folder\n");
+    return accepted ? kExitOk : kExitWrongFolder;
+}
+
+int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
+    if (!LoadPatchForInstall(options.patchFolder, options.language, err)) return kExitPatchMissing;
+    std::wstring payloadPath = JoinPath(options.patchFolder, kPayloadFileName);
+    if (platform::GetPathKind(JoinPath(options.patchFolder, kManifestFileName)) != platform::PathKind::File ||
+        platform::GetPathKind(payloadPath) != platform::PathKind::File) {
+        err << "patch data missing: " << Narrow(payloadPath) << " is not there\n";
+        return kExitPatchMissing;
+    }
+    if (!VerifyFileRecord(options.gameFolder, "") && !VerifyFileRecord(options.gameFolder, "2")) {
+        err << "wrong folder: " << Narrow(options.gameFolder) << " is not the game's folder\n";
+        ReportRecords(options.gameFolder, err);
+        return kExitWrongFolder;
+    }
+    ProgressView view;
+    view.out = &out;
+    view.terminal = options.terminal;
+    view.barWidth = options.barWidth;
+    if (options.progress) SetWorkObserver(DrawProgress, &view);
+    bool extracted = ExtractPayload(payloadPath, options.gameFolder);
+    SetWorkObserver(nullptr, nullptr);
+    if (view.drawn) out << "\n";
+    if (!extracted) {
+        err << "extraction failed: files written before the failure stay in " << Narrow(options.gameFolder) << "\n";
+        return kExitExtractFailed;
+    }
+    out << "patch installed into " << Narrow(options.gameFolder) << "\n";
+    return kExitOk;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// `patchtool verify` and `patchtool apply`: the installer's own verification and extraction, run
+// on a patch folder given on the command line instead of the executable's folder.
+#include <ostream>
+#include <string>
+
+// Exit codes of the tool; scripts tell the failures apart by them.
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailed = 1,        // build refused, inspect found no manifest, output not writable
+    kExitUsage = 2,         // command line not understood
+    kExitWrongFolder = 3,   // no file record matches the game folder
+    kExitPatchMissing = 4,  // patch_manifest.dat or patch_payload.dat missing, or the manifest empty
+    kExitExtractFailed = 5, // extraction stopped; files written before the failure stay
+};
+
+struct ApplyOptions {
+    std::wstring patchFolder;
+    std::wstring gameFolder;
+    std::string language;     // a language code; empty: the manifest's LanguageIndex
+    bool progress = true;     // false: no progress output at all
+    bool terminal = false;    // progress as a redrawn bar rather than plain lines
+    int barWidth = 30;
+};
+
+// Loads the patch folder's manifest into the installer's process-wide manifest and settles the
+// install language (`language` when given). False with a message when the manifest is missing
+// or empty, or the language is not one of the five.
+bool LoadPatchForInstall(const std::wstring& patchFolder, const std::string& language, std::ostream& err);
+
+// Checks both file records and says for each which file matched or why it did not.
+int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err);
+
+// Verification then extraction, as the Install button does them.
+int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err);
