@@ -39,6 +39,9 @@ const char kExitCodes[] =
 
 int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostream& out, std::ostream& err) {
     CLI::App app("patchtool: makes, inspects, verifies and applies game patches for PatchInstaller.exe", "patchtool");
+    // On Windows CLI11 would take "/path" for an option; paths win. Set before the subcommands,
+    // which copy it.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.footer(kExitCodes);
 
