@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/text.h"
+#include "platform/text.h"
 #include "tools/patchtool/patch_apply.h"
 #include "tools/patchtool/patch_build.h"
 #include "tools/patchtool/patch_inspect.h"
@@ -13,12 +14,21 @@ std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
 
 int RunBuild(const std::string& definition, const std::string& outDir, std::ostream& out, std::ostream& err) {
     std::vector<std::string> problems;
-    if (!BuildPatch(Wide(definition), Wide(outDir), problems)) {
+    PatchDefinition def;
+    PatchPlan plan;
+    if (!LoadDefinition(Wide(definition), def, problems) || !PlanPatch(def, Wide(outDir), plan, problems) ||
+        !WritePatch(plan, Wide(outDir), problems)) {
         err << "build refused, nothing written:\n";
         for (const std::string& problem : problems) err << "  " << definition << ": " << problem << "\n";
         return kExitFailed;
     }
-    out << "wrote patch_manifest.dat, patch_payload.dat and any assets and local banners to " << outDir << "\n";
+    uint64_t bytes = 0;
+    for (const PayloadItem& item : plan.payload) bytes += item.size;
+    out << outDir << ": patch_manifest.dat (" << plan.manifest.size() << " keys), patch_payload.dat ("
+        << plan.payload.size() << " files, " << bytes << " bytes)";
+    if (!plan.assets.empty()) out << ", patch_assets.dat (" << plan.assets.size() << " assets)";
+    for (const LocalBannerCopy& copy : plan.localBanners) out << ", " << platform::ConvertWideToUtf8(copy.name);
+    out << "\n";
     return kExitOk;
 }
 

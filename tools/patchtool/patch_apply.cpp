@@ -92,7 +92,15 @@ void DrawProgress(const WorkProgress& progress, void* context) {
 
 }  // namespace
 
-bool LoadPatchForInstall(const std::wstring& patchFolder, const std::string& language, std::ostream& err) {
+bool ParseLanguageOption(const std::string& text, int& language) {
+    language = -1;
+    if (text.empty()) return true;
+    language = LanguageIndexOf(text);
+    if (language < 0 && text.size() == 1 && text[0] >= '0' && text[0] <= '4') language = text[0] - '0';
+    return language >= 0;
+}
+
+bool LoadPatchForInstall(const std::wstring& patchFolder, int language, std::ostream& err) {
     gPatchManifest.clear();
     std::wstring manifestPath = JoinPath(patchFolder, kManifestFileName);
     if (!LoadPatchManifestFile(manifestPath, gPatchManifest) || gPatchManifest.empty()) {
@@ -100,19 +108,26 @@ bool LoadPatchForInstall(const std::wstring& patchFolder, const std::string& lan
         return false;
     }
     SettleInstallLanguage();
-    if (language.empty()) return true;
-    int index = LanguageIndexOf(language);
-    if (index < 0 && language.size() == 1 && language[0] >= '0' && language[0] <= '4') index = language[0] - '0';
-    if (index < 0) {
-        err << "language '" << language << "' is not one of zh-TW, zh-CN, en, ko, ja (or 0 to 4)\n";
-        return false;
-    }
-    gInstallLanguage = index;
+    if (language >= 0) gInstallLanguage = language;
     return true;
 }
 
+namespace {
+
+// The language option, then the manifest; the exit code when either fails, else kExitOk.
+int PrepareInstall(const ApplyOptions& options, std::ostream& err) {
+    int language = -1;
+    if (!ParseLanguageOption(options.language, language)) {
+        err << "language '" << options.language << "' is not one of zh-TW, zh-CN, en, ko, ja (or 0 to 4)\n";
+        return kExitUsage;
+    }
+    return LoadPatchForInstall(options.patchFolder, language, err) ? kExitOk : kExitPatchMissing;
+}
+
+}  // namespace
+
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
-    if (!LoadPatchForInstall(options.patchFolder, options.language, err)) return kExitPatchMissing;
+    if (int code = PrepareInstall(options, err); code != kExitOk) return code;
     out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
     ReportRecords(options.gameFolder, out);
     // The installer's own decision, which the lines above explain.
@@ -122,7 +137,7 @@ int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err)
 }
 
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
-    if (!LoadPatchForInstall(options.patchFolder, options.language, err)) return kExitPatchMissing;
+    if (int code = PrepareInstall(options, err); code != kExitOk) return code;
     std::wstring payloadPath = JoinPath(options.patchFolder, kPayloadFileName);
     if (platform::GetPathKind(JoinPath(options.patchFolder, kManifestFileName)) != platform::PathKind::File ||
         platform::GetPathKind(payloadPath) != platform::PathKind::File) {

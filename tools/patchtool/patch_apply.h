@@ -23,10 +23,14 @@ struct ApplyOptions {
     int barWidth = 30;
 };
 
+// A language code ("ko") or index ("3") to the install language; empty gives -1 (the manifest's
+// own). False for anything else.
+bool ParseLanguageOption(const std::string& text, int& language);
+
 // Loads the patch folder's manifest into the installer's process-wide manifest and settles the
-// install language (`language` when given). False with a message when the manifest is missing
-// or empty, or the language is not one of the five.
-bool LoadPatchForInstall(const std::wstring& patchFolder, const std::string& language, std::ostream& err);
+// install language as the installer does, then overrides it when `language` is 0..4. False with
+// a message when the manifest is missing or empty.
+bool LoadPatchForInstall(const std::wstring& patchFolder, int language, std::ostream& err);
 
 // Checks both file records and says for each which file matched or why it did not.
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err);

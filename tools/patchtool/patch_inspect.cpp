@@ -129,7 +129,8 @@ void CheckBanners(const std::wstring& folder, InspectReport& report) {
             if (StartsWith(info.key, "Banner" + std::to_string(n) + ".")) defined = std::max(defined, n);
     }
     if (written != defined) {
-        report.warnings.push_back("BannerCount is " + platform::ConvertWideToUtf8(countText) + " (the installer reads " +
+        std::string shown = countText.empty() ? std::string("missing") : platform::ConvertWideToUtf8(countText);
+        report.warnings.push_back("BannerCount is " + shown + " (the installer reads " +
                                   std::to_string(count) + ") but banners 1 to " + std::to_string(defined) +
                                   " are defined");
     }
