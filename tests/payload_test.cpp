@@ -391,7 +391,7 @@ TEST(Payload, CreateDirectoryTree) {
 
     // Many levels at once: created top down without recursion.
     std::wstring deep = dir / L"deep";
-    for (int i = 0; i < 300; ++i) deep += L"\\d";
+    for (int i = 0; i < 200; ++i) deep += L"\\d";
     EXPECT_TRUE(CreateDirectoryTree(deep));
     EXPECT_TRUE(std::filesystem::is_directory(test::FsPath(deep)));
 }

@@ -164,7 +164,7 @@ TEST_F(VerifyTest, FindFileByName) {
 
 TEST_F(VerifyTest, FindFileByNameInADeepTree) {
     std::wstring relative = L"deep";
-    for (int i = 0; i < 300; ++i) relative += L"\\d";
+    for (int i = 0; i < 200; ++i) relative += L"\\d";
     ASSERT_TRUE(test::WriteFileBytes(MakeDirs(relative) + L"\\bottom.txt", "x"));
     std::wstring found;
     EXPECT_TRUE(FindFileByName(game_.path(), L"bottom.txt", found));
