@@ -56,7 +56,7 @@ best_of() {
   for ((r = 0; r < runs; r++)); do
     rm -rf "$out"; mkdir -p "$out"; sync
     t0=$(now)
-    /usr/bin/time -f "%M" -o "$data/rss" "$@" >"$data/last.out"
+    /usr/bin/time -f "%M" -o "$data/rss" "$@" >"$data/last.out" || { echo "failed: $*" >&2; exit 1; }
     t1=$(now)
     elapsed=$(echo "$t1 - $t0" | bc -l)
     if [ -z "$best" ] || (( $(echo "$elapsed < $best" | bc -l) )); then best=$elapsed; fi
@@ -70,8 +70,8 @@ best_inner() {
   local best="" t
   for ((r = 0; r < runs; r++)); do
     rm -rf "$out"; mkdir -p "$out"; sync
-    /usr/bin/time -f "%M" -o "$data/rss" "$@" >"$data/last.out"
-    t=$(awk '/^seconds/ {print $2}' "$data/last.out")
+    /usr/bin/time -f "%M" -o "$data/rss" "$@" >"$data/last.out" || { echo "failed: $*" >&2; exit 1; }
+    t=$(tr -d '\r' <"$data/last.out" | awk '/^seconds/ {print $2}')
     if [ -z "$best" ] || (( $(echo "$t < $best" | bc -l) )); then best=$t; fi
   done
   peak_kib=$(cat "$data/rss")
@@ -94,6 +94,7 @@ for set in big small; do
   diff -r "$data/$set" "$data/out" >/dev/null || { echo "extracted files differ from the originals"; exit 1; }
   printf '%-34s %10.3f %10.3f %8s %10s\n' "extract $set (native) vs tar" "$ours" "$ref" "$(ratio "$ref" "$ours")" "$(mib_s "$bytes" "$ours")"
   wine_s=$(best_inner "$data/out" wine "$exe" extract "$(winpath "$data/$set.dat")" "$(winpath "$data/out")")
+  diff -r "$data/$set" "$data/out" >/dev/null || { echo "files extracted under Wine differ"; exit 1; }
   printf '%-34s %10.3f %10.3f %8s %10s\n' "extract $set (Wine) vs tar" "$wine_s" "$ref" "$(ratio "$ref" "$wine_s")" "$(mib_s "$bytes" "$wine_s")"
 done
 
@@ -122,5 +123,5 @@ echo
 echo "cost of a flush (fsync / FlushFileBuffers) per file, 2,000 files of 4 KiB written as extraction does:"
 rm -rf "$data/out"; mkdir -p "$data/out"; sync
 "$native" sync-cost "$data/out/native" 2000 4096 | sed 's/^/  native: /'
-wine "$exe" sync-cost "$(winpath "$data/out/wine")" 2000 4096 | sed 's/^/  Wine:   /'
+wine "$exe" sync-cost "$(winpath "$data/out/wine")" 2000 4096 | tr -d '\r' | sed 's/^/  Wine:   /'
 wineserver -k || true

@@ -242,8 +242,8 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
         if (!ReadEntryHeader(reader, entry)) return false;
         if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount)) return false;
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
     }
-    ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), entryCount, entryCount);
     return true;
 }
 
