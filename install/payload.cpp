@@ -129,11 +129,17 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 
 // Writes one entry beside its target and swaps it in only when every byte is written and the file
 // closed without error; on any failure the new file is removed and the target left as it was.
+// `madeDirectory` is the parent made or found for the previous entry: entries of one folder follow
+// each other, and asking again for every file would cost a look-up each.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount) {
+                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory) {
     std::wstring target = JoinPath(gameFolder, entry.name);
     size_t separator = target.find_last_of(L"\\/");
-    if (separator != std::wstring::npos && !CreateDirectoryTree(target.substr(0, separator))) return false;
+    if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
+        madeDirectory.clear();
+        if (!CreateDirectoryTree(target.substr(0, separator))) return false;
+        madeDirectory = target.substr(0, separator);
+    }
     // A read-only or locked target, a directory or a name the file system refuses fails here,
     // before any data is written.
     if (!platform::CanReplaceFile(target)) return false;
@@ -238,10 +244,11 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     // One copy buffer for the whole run: memory stays the same whatever the payload holds.
     std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
     PayloadEntryInfo entry;
+    std::wstring madeDirectory;
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
         if (!ReadEntryHeader(reader, entry)) return false;
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount)) return false;
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory)) return false;
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
     }
     return true;

@@ -132,7 +132,8 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     static unsigned counter = 0;
     size_t separator = target.find_last_of(L"\\/");
     std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
-    std::wstring prefix = directory + L".pi" + std::to_wstring(::getpid()) + L"-";
+    static const std::wstring kProcessTag = L".pi" + std::to_wstring(::getpid()) + L"-";
+    std::wstring prefix = directory + kProcessTag;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring candidate = prefix + std::to_wstring(counter++) + L".tmp";
         Close();
