@@ -127,10 +127,11 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
     return true;
 }
 
-// Writes one entry beside its target and swaps it in only when every byte is written and the file
-// closed without error; on any failure the new file is removed and the target left as it was.
-// `madeDirectory` is the parent made or found for the previous entry: entries of one folder follow
-// each other, and asking again for every file would cost a look-up each.
+// Writes one entry so that a failure leaves no trace: a target that exists is written beside it and
+// swapped in only when every byte is written and the file closed without error; a target that does
+// not exist yet is written in place (half the directory updates of a rename) and removed again on
+// failure. `madeDirectory` is the parent made or found for the previous entry: entries of one
+// folder follow each other, and asking again for every file would cost a look-up each.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
                 uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory) {
     std::wstring target = JoinPath(gameFolder, entry.name);
@@ -142,16 +143,20 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
     }
     // A read-only or locked target, a directory or a name the file system refuses fails here,
     // before any data is written.
-    if (!platform::CanReplaceFile(target)) return false;
+    bool exists = false;
+    if (!platform::CanReplaceFile(target, exists)) return false;
     platform::File out;
-    std::wstring tempPath;
-    if (!out.CreateReplacementFor(target, tempPath)) return false;
+    std::wstring writePath = target;
+    // Should a file of that name appear meanwhile, it gets the replacement route after all.
+    if (exists || !out.CreateExclusive(target)) {
+        if (!out.CreateReplacementFor(target, writePath)) return false;
+    }
     // The close is checked: a write error can surface only when the last data is handed over.
     bool ok = CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close() &&
-              platform::ReplacePath(tempPath, target);
+              (writePath == target || platform::ReplacePath(writePath, target));
     if (!ok) {
         out.Close();
-        platform::DeletePath(tempPath);
+        platform::DeletePath(writePath);
     }
     return ok;
 }

@@ -11,9 +11,10 @@
 #include <vector>
 
 // Writes every entry of the archive into the game folder, in archive order, creating directories on
-// the way. Each entry is written to a new file beside its target and put in place of the target
-// only once all of its data is written and closed, so a failure never leaves a target truncated or
-// half written: it keeps its previous content or stays absent. Never writes outside `gameFolder`
+// the way. An entry whose target exists is written to a new file beside it and put in place of the
+// target only once all of its data is written and closed; a new target is removed again when its
+// entry fails. So a failure never leaves a target truncated or half written: it keeps its previous
+// content or stays absent. Never writes outside `gameFolder`
 // (names are checked by IsSafeRelativePath first). True when every entry was written (also for an
 // archive without entries); false at the first failure, with earlier entries left written.
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder);

@@ -28,10 +28,10 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to);
 // Windows: 32767 UTF-16 units), so no file or directory of that name can exist or be made.
 bool IsPathTooLong(const std::wstring& path);
 
-// True when a file may be written at `path` by replacing it: nothing is there yet, or a plain file
-// that is neither read-only nor held by another program so that it cannot be written. False for a
-// directory, a read-only or locked file, and a name the file system refuses.
-bool CanReplaceFile(const std::wstring& path);
+// True when a file may be written at `path`: nothing is there yet (`exists` false), or a plain file
+// that is neither read-only nor held by another program so that it cannot be written (`exists`
+// true). False for a directory, a read-only or locked file, and a name the file system refuses.
+bool CanReplaceFile(const std::wstring& path, bool& exists);
 
 // The full path of the running executable, as long as the platform reports it; empty on failure.
 std::wstring ExecutablePath();
@@ -56,6 +56,9 @@ public:
     bool OpenWrite(const std::wstring& path);
     // Creates the file only if no file of that name exists.
     bool CreateNew(const std::wstring& path);
+    // Creates the file only if nothing of that name exists, with the permissions of an ordinary new
+    // file (CreateNew's are private to the user, for temporary files).
+    bool CreateExclusive(const std::wstring& path);
     // Creates a new file with an unused name in the directory of `target`, to be filled and then
     // put in place of the target with ReplacePath (same directory, so the same volume). The file
     // gets the permissions of an ordinary new file; `tempPath` receives its name.

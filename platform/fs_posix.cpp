@@ -63,10 +63,12 @@ bool IsPathTooLong(const std::wstring& path) {
     return NativePath(path).size() >= PATH_MAX;
 }
 
-bool CanReplaceFile(const std::wstring& path) {
+bool CanReplaceFile(const std::wstring& path, bool& exists) {
     std::string native = NativePath(path);
     struct stat st;
+    exists = false;
     if (::stat(native.c_str(), &st) != 0) return errno == ENOENT;
+    exists = true;
     if (S_ISDIR(st.st_mode)) return false;
     // A file without any write permission is what the read-only attribute is on Windows; refused
     // even for root, who could write it anyway.
@@ -125,6 +127,12 @@ bool File::OpenWrite(const std::wstring& path) {
 bool File::CreateNew(const std::wstring& path) {
     Close();
     state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    return state_->fd >= 0;
+}
+
+bool File::CreateExclusive(const std::wstring& path) {
+    Close();
+    state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
     return state_->fd >= 0;
 }
 

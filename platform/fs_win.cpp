@@ -25,12 +25,10 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
 
 bool IsPathTooLong(const std::wstring& path) { return path.size() >= 32767; }
 
-bool CanReplaceFile(const std::wstring& path) {
+bool CanReplaceFile(const std::wstring& path, bool& exists) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND;
-    }
+    exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
     // A file another program holds without sharing write access cannot be replaced either; find
     // out now rather than after its new content has been written.
@@ -87,6 +85,8 @@ bool File::CreateNew(const std::wstring& path) {
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
+
+bool File::CreateExclusive(const std::wstring& path) { return CreateNew(path); }
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;

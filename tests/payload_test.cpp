@@ -315,6 +315,16 @@ TEST(Payload, TargetsKeepTheirContentWhenAnEntryFails) {
     EXPECT_EQ(box.Read(L"game.dat"), "<missing>");
 }
 
+TEST(Payload, EntriesOfOneFolderAndItsSubfolders) {
+    Sandbox box;
+    EXPECT_TRUE(box.Extract(Archive({{"a/x", "1"}, {"a/y", "2"}, {"a/b/z", "3"}, {"a/w", "4"}, {"c/a/x", "5"}})));
+    EXPECT_EQ(box.Tree(), std::vector<std::string>({"outer", "outer/game", "outer/game/a", "outer/game/a/b",
+                                                    "outer/game/a/b/z", "outer/game/a/w", "outer/game/a/x",
+                                                    "outer/game/a/y", "outer/game/c", "outer/game/c/a",
+                                                    "outer/game/c/a/x", "patch_payload.dat"}));
+    EXPECT_EQ(box.Read(L"c\\a\\x"), "5");
+}
+
 TEST(Payload, ExistingTargets) {
     struct Case {
         const char* what;
