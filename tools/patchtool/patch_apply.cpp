@@ -65,10 +65,12 @@ struct ProgressView {
 
 void DrawProgress(const WorkProgress& progress, void* context) {
     ProgressView& view = *static_cast<ProgressView*>(context);
-    if (progress.phase != WorkPhase::Extracting) return;
-    bool done = progress.filesDone == progress.filesTotal && progress.bytesDone == progress.bytesTotal;
-    double fraction = progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal
-                                          : (progress.filesTotal ? static_cast<double>(progress.filesDone) / progress.filesTotal : 1.0);
+    // Only the extraction: hashing the one game file is short next to it.
+    if (progress.phase != WorkProgress::Phase::Extracting) return;
+    // Bytes count the archive consumed, headers included; the last entry's end is the whole way.
+    bool done = progress.filesDone == progress.filesTotal;
+    double fraction = done ? 1.0
+                           : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal : 0.0;
     char numbers[128];
     std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f MiB  %llu/%llu files", static_cast<int>(fraction * 100),
                   Mebibytes(progress.bytesDone), Mebibytes(progress.bytesTotal),

@@ -32,6 +32,7 @@ struct InspectReport {
     bool hasManifest = false;
     bool hasPayload = false;
     bool hasAssets = false;
+    bool assetsListed = false;  // the asset archive was read (fully or up to a fault)
     std::vector<ManifestLineInfo> manifest;  // file order
     std::vector<PayloadView> payload;
     std::vector<AssetView> assets;

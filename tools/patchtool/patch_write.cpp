@@ -33,24 +33,6 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-// Windows refuses these names for files in any folder, with or without an extension.
-bool IsReservedDeviceName(const std::string& segment) {
-    std::string stem = AsciiLower(segment.substr(0, segment.find('.')));
-    static const char* const kNames[] = {"con", "prn", "aux", "nul"};
-    for (const char* name : kNames)
-        if (stem == name) return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
-}
-
-std::string SegmentProblem(const std::string& segment) {
-    if (segment == "." || segment == "..") return std::string();
-    if (segment.back() == '.' || segment.back() == ' ')
-        return "'" + segment + "' ends in a dot or blank, which Windows drops from file names";
-    if (IsReservedDeviceName(segment)) return "'" + segment + "' is a device name on Windows";
-    return std::string();
-}
-
 // Copies exactly `size` bytes of `from` into `out`; a file that changed size meanwhile fails.
 bool CopyFileInto(const std::wstring& from, uint64_t size, platform::File& out) {
     platform::File in;
@@ -170,15 +152,11 @@ std::string PayloadNameProblem(const std::string& name) {
     std::wstring wide = Utf8ToWide(name);
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
-    if (!IsSafeRelativePath(wide)) return "unsafe name: absolute, with a drive or ':', '..' or an empty segment";
-    size_t start = 0;
-    for (;;) {
-        size_t slash = name.find('/', start);
-        std::string problem = SegmentProblem(name.substr(start, slash - start));
-        if (!problem.empty()) return problem;
-        if (slash == std::string::npos) return std::string();
-        start = slash + 1;
-    }
+    // The installer's own test: also trailing dots and blanks, and Windows device names.
+    if (!IsSafeRelativePath(wide))
+        return "unsafe name for the installer: absolute, a drive or ':', '..', an empty segment, a segment "
+               "ending in a dot or blank, or a Windows device name";
+    return std::string();
 }
 
 std::string PayloadCountProblem(size_t count) {
