@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Times `patchtool apply` of a 1 GiB payload, without and with a progress bar, against a plain
-# `tar -xf` of the same files. Run it alone (2 shared cores): each step once, data deleted after.
+# Times `patchtool apply` of a 1 GiB payload, without and with progress, against the plain
+# extraction of the same archive (bench/payload_bench: ExtractPayload alone) and `tar -xf` of the
+# same files. Run it alone (2 shared cores); the variants take turns, best of RUNS (default 3)
+# counts; the data is deleted after.
 # Usage: tools/bench-apply.sh [WORKDIR]   (needs about 4 GiB free; default: a new temp folder)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -8,7 +10,9 @@ work="${1:-$(mktemp -d)}"
 trap 'rm -rf "$work"' EXIT
 patchtool="$root/build/release/tools/patchtool"
 cmake --preset release -S "$root" >/dev/null
-cmake --build --preset release --target patchtool -j2 >/dev/null
+cmake --build --preset release --target patchtool payload_bench -j2 >/dev/null
+extract="$root/build/release/bench/payload_bench"
+runs="${RUNS:-3}"
 
 mkdir -p "$work/src/payload/data" "$work/src/game"
 echo "bench game" >"$work/src/game/Game.exe"
@@ -27,8 +31,7 @@ tar -cf "$work/payload.tar" -C "$work/src/payload" .
 ls -l "$work/patch/patch_payload.dat" "$work/payload.tar"
 
 fresh() { rm -rf "$work/game"; mkdir -p "$work/game"; cp "$work/src/game/Game.exe" "$work/game/"; sync; }
-measure() {  # LABEL COMMAND...: wall seconds of one run, after the page cache holds the archive
-  local label="$1"; shift
+once() {  # COMMAND...: wall seconds of one run into $elapsed, archive in the page cache, data synced
   fresh
   cat "$work/patch/patch_payload.dat" "$work/payload.tar" >/dev/null
   local start end
@@ -36,12 +39,30 @@ measure() {  # LABEL COMMAND...: wall seconds of one run, after the page cache h
   "$@"
   sync
   end=$(date +%s.%N)
-  printf '%-34s %6.2f s\n' "$label" "$(echo "$end - $start" | bc)"
+  elapsed=$(echo "$end - $start" | bc -l)
 }
-
-measure "tar -xf" tar -xf "$work/payload.tar" -C "$work/game"
-measure "patchtool apply --quiet" "$patchtool" apply --quiet "$work/patch" "$work/game"
-measure "patchtool apply (plain lines)" bash -c "'$patchtool' apply '$work/patch' '$work/game' >'$work/lines.txt'"
-measure "patchtool apply (terminal bar)" script -qec "'$patchtool' apply '$work/patch' '$work/game'" "$work/typescript"
+labels=("tar -xf" "ExtractPayload (payload_bench)" "patchtool apply --quiet" "patchtool apply, plain lines"
+        "patchtool apply, terminal bar")
+run_variant() {
+  case "$1" in
+    0) once tar -xf "$work/payload.tar" -C "$work/game" ;;
+    1) once "$extract" extract "$work/patch/patch_payload.dat" "$work/game" ;;
+    2) once "$patchtool" apply --quiet "$work/patch" "$work/game" ;;
+    3) once bash -c "'$patchtool' apply '$work/patch' '$work/game' >'$work/lines.txt'" ;;
+    4) once script -qec "'$patchtool' apply '$work/patch' '$work/game'" "$work/typescript" ;;
+  esac
+}
+best=()
+for ((r = 0; r < runs; r++)); do
+  for v in 0 1 2 3 4; do
+    run_variant "$v"
+    if [ -z "${best[$v]:-}" ] || (( $(echo "$elapsed < ${best[$v]}" | bc -l) )); then best[$v]=$elapsed; fi
+  done
+done
+for v in 0 1 2 3 4; do
+  printf '%-32s %6.2f s   %5.1f%% of ExtractPayload\n' "${labels[$v]}" "${best[$v]}" \
+    "$(echo "100 * ${best[$v]} / ${best[1]}" | bc -l)"
+done
 echo "plain progress lines: $(grep -c extracting "$work/lines.txt")"
-tail -c 200 "$work/typescript" | tr '\r' '\n' | tail -3
+echo "terminal bar redraws: $(tr '\r' '\n' <"$work/typescript" | grep -c '^\[')"
+tr '\r' '\n' <"$work/typescript" | grep '^\[' | tail -1

@@ -1,5 +1,6 @@
 #include "tools/patchtool/patch_apply.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -19,6 +20,20 @@ const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
 
+#ifdef _WIN32
+constexpr bool kSlashPaths = false;
+#else
+constexpr bool kSlashPaths = true;
+#endif
+
+// A path as the user's shell writes it: the system joins with "\", which POSIX file calls read as
+// "/" anyway.
+std::string DisplayPath(const std::wstring& path) {
+    std::string text = Narrow(path);
+    if (kSlashPaths) std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
 std::string RecordName(const std::string& suffix) {
     return suffix.empty() ? "primary file record (RelativePath)" : "alternate file record (RelativePath2)";
 }
@@ -26,16 +41,16 @@ std::string RecordName(const std::string& suffix) {
 std::string CheckText(RecordCheck check, const std::string& suffix, const std::wstring& found) {
     std::string relative = Narrow(ManifestGetLocalized(("RelativePath" + suffix).c_str()));
     switch (check) {
-    case RecordCheck::Match: return "matches " + Narrow(found);
+    case RecordCheck::Match: return "matches " + DisplayPath(found);
     case RecordCheck::KeyMissing:
         return "key missing: RelativePath" + suffix + ", ExpectedHash" + suffix + " and ExpectedSize" + suffix +
                " must all be set";
     case RecordCheck::FileNotFound: return "file not found: '" + relative + "', neither there nor anywhere below by name";
-    case RecordCheck::CannotOpen: return "file cannot be opened: " + Narrow(found);
+    case RecordCheck::CannotOpen: return "file cannot be opened: " + DisplayPath(found);
     case RecordCheck::SizeDiffers:
-        return "size differs: " + Narrow(found) + " is not " + Narrow(ManifestGetLocalized(("ExpectedSize" + suffix).c_str())) +
+        return "size differs: " + DisplayPath(found) + " is not " + Narrow(ManifestGetLocalized(("ExpectedSize" + suffix).c_str())) +
                " bytes";
-    case RecordCheck::DigestDiffers: return "digest differs: " + Narrow(found) + " has the right size but other content";
+    case RecordCheck::DigestDiffers: return "digest differs: " + DisplayPath(found) + " has the right size but other content";
     }
     return "unknown";
 }
@@ -52,7 +67,6 @@ bool ReportRecords(const std::wstring& gameFolder, std::ostream& out) {
     return matched;
 }
 
-double Mebibytes(uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 struct ProgressView {
     std::ostream* out = nullptr;
@@ -71,9 +85,12 @@ void DrawProgress(const WorkProgress& progress, void* context) {
     bool done = progress.filesDone == progress.filesTotal;
     double fraction = done ? 1.0
                            : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal : 0.0;
+    // KiB for small patches, MiB otherwise, so the numbers move either way.
+    bool small = progress.bytesTotal < 10 * 1024 * 1024;
+    double unit = small ? 1024.0 : 1024.0 * 1024.0;
     char numbers[128];
-    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f MiB  %llu/%llu files", static_cast<int>(fraction * 100),
-                  Mebibytes(progress.bytesDone), Mebibytes(progress.bytesTotal),
+    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f %s  %llu/%llu files", static_cast<int>(fraction * 100),
+                  progress.bytesDone / unit, progress.bytesTotal / unit, small ? "KiB" : "MiB",
                   static_cast<unsigned long long>(progress.filesDone), static_cast<unsigned long long>(progress.filesTotal));
     if (!view.terminal) {
         // Plain lines for logs: one per tenth of the way, and the last.
@@ -106,7 +123,7 @@ bool LoadPatchForInstall(const std::wstring& patchFolder, int language, std::ost
     gPatchManifest.clear();
     std::wstring manifestPath = JoinPath(patchFolder, kManifestFileName);
     if (!LoadPatchManifestFile(manifestPath, gPatchManifest) || gPatchManifest.empty()) {
-        err << "patch data missing: no usable " << Narrow(manifestPath) << "\n";
+        err << "patch data missing: no usable " << DisplayPath(manifestPath) << "\n";
         return false;
     }
     SettleInstallLanguage();
@@ -143,11 +160,11 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     std::wstring payloadPath = JoinPath(options.patchFolder, kPayloadFileName);
     if (platform::GetPathKind(JoinPath(options.patchFolder, kManifestFileName)) != platform::PathKind::File ||
         platform::GetPathKind(payloadPath) != platform::PathKind::File) {
-        err << "patch data missing: " << Narrow(payloadPath) << " is not there\n";
+        err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
         return kExitPatchMissing;
     }
     if (!VerifyFileRecord(options.gameFolder, "") && !VerifyFileRecord(options.gameFolder, "2")) {
-        err << "wrong folder: " << Narrow(options.gameFolder) << " is not the game's folder\n";
+        err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
         ReportRecords(options.gameFolder, err);
         return kExitWrongFolder;
     }
@@ -160,9 +177,9 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
     if (!extracted) {
-        err << "extraction failed: files written before the failure stay in " << Narrow(options.gameFolder) << "\n";
+        err << "extraction failed: files written before the failure stay in " << DisplayPath(options.gameFolder) << "\n";
         return kExitExtractFailed;
     }
-    out << "patch installed into " << Narrow(options.gameFolder) << "\n";
+    out << "patch installed into " << DisplayPath(options.gameFolder) << "\n";
     return kExitOk;
 }
