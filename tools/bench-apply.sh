@@ -46,10 +46,11 @@ labels=("tar -xf" "ExtractPayload (payload_bench)" "patchtool apply --quiet" "pa
 run_variant() {
   case "$1" in
     0) once tar -xf "$work/payload.tar" -C "$work/game" ;;
-    1) once "$extract" extract "$work/patch/patch_payload.dat" "$work/game" ;;
-    2) once "$patchtool" apply --quiet "$work/patch" "$work/game" ;;
+    1) once "$extract" extract "$work/patch/patch_payload.dat" "$work/game" >/dev/null ;;
+    2) once "$patchtool" apply --quiet "$work/patch" "$work/game" >/dev/null ;;
     3) once bash -c "'$patchtool' apply '$work/patch' '$work/game' >'$work/lines.txt'" ;;
-    4) once script -qec "'$patchtool' apply '$work/patch' '$work/game'" "$work/typescript" ;;
+    # A terminal for the bar: `script` gives the program a pseudo-terminal and keeps what it drew.
+    4) once script -qec "'$patchtool' apply '$work/patch' '$work/game'" "$work/typescript" >/dev/null ;;
   esac
 }
 best=()

@@ -77,6 +77,18 @@ struct ProgressView {
     bool drawn = false;
 };
 
+std::string ProgressNumbers(const WorkProgress& progress, double fraction) {
+    // KiB for small patches, MiB otherwise, so the numbers move either way.
+    bool small = progress.bytesTotal < 10 * 1024 * 1024;
+    double unit = small ? 1024.0 : 1024.0 * 1024.0;
+    char numbers[128];
+    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f %s  %lu/%lu files", static_cast<int>(fraction * 100),
+                  progress.bytesDone / unit, progress.bytesTotal / unit, small ? "KiB" : "MiB",
+                  static_cast<unsigned long>(progress.filesDone), static_cast<unsigned long>(progress.filesTotal));
+    return numbers;
+}
+
+// Called after every chunk of the extraction: decides cheaply whether to draw before formatting.
 void DrawProgress(const WorkProgress& progress, void* context) {
     ProgressView& view = *static_cast<ProgressView*>(context);
     // Only the extraction: hashing the one game file is short next to it.
@@ -85,19 +97,12 @@ void DrawProgress(const WorkProgress& progress, void* context) {
     bool done = progress.filesDone == progress.filesTotal;
     double fraction = done ? 1.0
                            : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal : 0.0;
-    // KiB for small patches, MiB otherwise, so the numbers move either way.
-    bool small = progress.bytesTotal < 10 * 1024 * 1024;
-    double unit = small ? 1024.0 : 1024.0 * 1024.0;
-    char numbers[128];
-    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f/%.1f %s  %llu/%llu files", static_cast<int>(fraction * 100),
-                  progress.bytesDone / unit, progress.bytesTotal / unit, small ? "KiB" : "MiB",
-                  static_cast<unsigned long long>(progress.filesDone), static_cast<unsigned long long>(progress.filesTotal));
     if (!view.terminal) {
         // Plain lines for logs: one per tenth of the way, and the last.
         int tenth = static_cast<int>(fraction * 10);
         if (tenth == view.lastTenth && !done) return;
         view.lastTenth = tenth;
-        *view.out << "extracting " << numbers << "\n" << std::flush;
+        *view.out << "extracting " << ProgressNumbers(progress, fraction) << "\n" << std::flush;
         return;
     }
     auto now = std::chrono::steady_clock::now();
@@ -105,8 +110,8 @@ void DrawProgress(const WorkProgress& progress, void* context) {
     view.lastDraw = now;
     view.drawn = true;
     int filled = static_cast<int>(fraction * view.barWidth);
-    *view.out << "\r[" << std::string(filled, '#') << std::string(view.barWidth - filled, '-') << "] " << numbers
-              << std::flush;
+    *view.out << "\r[" << std::string(filled, '#') << std::string(view.barWidth - filled, '-') << "] "
+              << ProgressNumbers(progress, fraction) << std::flush;
 }
 
 }  // namespace
