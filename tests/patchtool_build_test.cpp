@@ -191,3 +191,37 @@ TEST(PatchtoolBuild, PayloadLimitsAndCaseClashes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PatchtoolBuild, OtherDefinitionForms) {
+    const struct {
+        const char* what;
+        std::string extra;  // after a minimal definition
+        std::vector<std::pair<std::string, std::wstring>> expected;
+    } cases[] = {
+        {"one greeting for all", "greeting = \"Hi\"\n", {{"Greeting", L"Hi"}}},
+        {"asset by id", "[[banner]]\nmode = \"Asset\"\nsource = 7\n[[asset]]\nid = 7\nfile = \"banners/asset.png\"\n",
+         {{"Banner1.Source", L"7"}, {"BannerCount", L"1"}}},
+        {"packed asset with its own id", "[[banner]]\nmode = \"Asset\"\nsource = \"5\"\nfile = \"banners/asset.png\"\n",
+         {{"Banner1.Source", L"5"}}},
+        // No path: the game file's own name; the alternate record gets the suffix 2.
+        {"alternate record", "[game2]\nfile = \"banners/local.png\"\n[game2.ko]\nfile = \"game/DemoGame.exe\"\n",
+         {{"RelativePath2", L"local.png"}, {"ExpectedSize2", L"33"}, {"RelativePath2.ko", L"local.png"},
+          {"ExpectedSize2.ko", L"3024"}}},
+    };
+    for (const auto& c : cases) {
+        test::PatchSource src;
+        src.WriteDefinition("language = \"zh-TW\"\npayload = \"payload\"\n" + c.extra +
+                            "[game]\nfile = \"game/DemoGame.exe\"\n");
+        test::ScratchDir out;
+        std::vector<std::string> problems;
+        ASSERT_TRUE(BuildPatch(src.DefinitionPath(), out.path(), problems)) << c.what << "\n" << Joined(problems);
+        PatchManifest manifest;
+        ASSERT_TRUE(LoadPatchManifestFile(out / L"patch_manifest.dat", manifest));
+        EXPECT_EQ(manifest["LanguageIndex"], L"0") << c.what;
+        for (const auto& [key, value] : c.expected) EXPECT_EQ(manifest[key], value) << c.what << ": " << key;
+    }
+}
+
+}  // namespace
