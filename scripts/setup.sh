@@ -11,7 +11,7 @@ packages=(
   libstb-dev libtomlplusplus-dev libcli11-dev
   wine wine64 fonts-wine fonts-wqy-microhei
   xvfb xauth x11-apps imagemagick
-  python3 time tar coreutils
+  python3 time tar coreutils bc
 )
 
 missing=()
