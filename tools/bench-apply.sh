@@ -3,7 +3,8 @@
 # extraction of the same archive (bench/payload_bench: ExtractPayload alone) and `tar -xf` of the
 # same files. Run it alone (2 shared cores); the variants take turns, best of RUNS (default 3)
 # counts; the data is deleted after.
-# Usage: tools/bench-apply.sh [WORKDIR]   (needs about 4 GiB free; default: a new temp folder)
+# Usage: tools/bench-apply.sh [WORKDIR]   (needs about 4 GiB free; default: a new temp folder).
+# A WORKDIR on a RAM file system (/dev/shm) keeps the disk's writeback out of the figures.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="${1:-$(mktemp -d)}"
