@@ -8,10 +8,12 @@
 
 #include "tools/patchtool/definition.h"
 
+// The installer's limits. The asset ones have their own names here so that this header and the
+// asset reader's can be included together.
 constexpr uint32_t kMaxPayloadEntries = 200000;
 constexpr size_t kMaxPayloadNameBytes = 32768;
-constexpr size_t kMaxAssets = 32;
-constexpr uint64_t kMaxAssetSize = 52428800;
+constexpr size_t kBuildMaxAssets = 32;
+constexpr uint64_t kBuildMaxAssetSize = 52428800;
 constexpr size_t kMaxBanners = 3;
 
 struct ManifestEntry {

@@ -101,7 +101,7 @@ bool AddAsset(const PatchDefinition& def, int64_t id, const std::string& file, c
         problems.push_back(item + "file '" + file + "' is missing or cannot be read");
         return false;
     }
-    if (asset.size > kMaxAssetSize) {
+    if (asset.size > kBuildMaxAssetSize) {
         problems.push_back(item + "file '" + file + "' is " + std::to_string(asset.size) +
                            " bytes, more than the installer's limit of 52428800 (50 MiB)");
     }
@@ -181,7 +181,7 @@ void PlanBanners(const PatchDefinition& def, const std::wstring& outDir, PatchPl
         AddValue(plan, prefix + ".Source", source, item + "source", problems);
         if (!banner.link.empty()) AddValue(plan, prefix + ".Link", banner.link, item + "link", problems);
     }
-    if (plan.assets.size() > kMaxAssets)
+    if (plan.assets.size() > kBuildMaxAssets)
         problems.push_back("asset: " + std::to_string(plan.assets.size()) + " assets, the installer reads at most 32");
 }
 
