@@ -1,0 +1,3 @@
+#pragma once
+#include <string>
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder);

@@ -1,0 +1,3 @@
+#pragma once
+#include <string>
+bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix);
