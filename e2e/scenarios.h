@@ -1,0 +1,24 @@
+#pragma once
+// The end-to-end scenarios; each returns true when every one of its checks passed.
+#include <string>
+
+namespace e2e {
+
+bool IconResource();
+bool LoadingWindow();
+bool ReadyWindow(int language);
+bool BrowseCancel(int language);
+bool BrowsePick();
+
+bool NoFolder();
+bool NoPayload(const std::string& variant);  // "no-manifest", "empty-manifest", "no-payload", "payload-dir"
+bool WrongFolder();
+bool InstallError();
+bool InstallSucceeds(int language);
+bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
+bool NoDllFromAppFolder();
+
+// Starts the installer where it lies, installs into `gameFolder` and saves screenshots on the way.
+bool DriveDemo(const std::wstring& gameFolder);
+
+}  // namespace e2e
