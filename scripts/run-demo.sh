@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the Windows installer, makes the demo patch, and runs one complete install under Wine:
+# the installer starts beside the demo patch, the end-to-end driver chooses a scratch copy of the
+# demo game folder, presses Install and closes the success box. Screenshots: build/demo-shots/.
+# Without a DISPLAY everything runs in a headless X server (Xvfb).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+demo=build/demo
+shots=build/demo-shots
+
+if [ "${1:-}" != "--under-x" ]; then
+  bash scripts/setup.sh
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows -j "$(nproc)" --target PatchInstaller e2e_driver
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --under-x
+  fi
+  exec bash "$0" --under-x
+fi
+
+export WINE_PREFIX_DIR="$PWD/build/wineprefix-demo"
+source scripts/wine-env.sh
+# Start the server first, so that no Wine process waits on it; stop it before X goes away.
+wineserver -p
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 || true
+
+driver=build/windows/e2e/e2e_driver.exe
+rm -rf "$demo" "$shots"
+mkdir -p "$demo" "$shots"
+wine "$driver" make-demo "$PWD/$demo"
+cp build/windows/PatchInstaller.exe "$demo/app/"
+# The install goes into a scratch copy; the template stays as the game was.
+cp -a "$demo/game-template" "$demo/game"
+
+echo "== installer: $demo/app/PatchInstaller.exe"
+ls -l "$demo/app"
+wine "$driver" drive-demo "$PWD/$demo/app/PatchInstaller.exe" "$PWD/$demo/game" "$PWD/$shots"
+echo "== game folder after the install ($demo/game):"
+(cd "$demo/game" && find . -type f | sort | while read -r f; do printf '  %8d  %s\n' "$(stat -c %s "$f")" "$f"; done)
+echo "== screenshots:"
+ls -1 "$shots"
