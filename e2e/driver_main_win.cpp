@@ -39,6 +39,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"wrong-folder", e2e::WrongFolder},
         {"install-error", e2e::InstallError},
         {"dll-canaries", e2e::NoDllFromAppFolder},
+        {"install-empty-payload", [] { return e2e::InstallSucceeds(3, true); }},
     };
     const char* codes[] = {"zh-TW", "zh-CN", "en", "ko", "ja"};
     for (int language = 0; language < 5; ++language) {
@@ -48,7 +49,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         table[std::string("browse-cancel-") + codes[language]] = [language] { return e2e::BrowseCancel(language); };
     }
     for (int language : {2, 4}) {
-        table[std::string("install-") + codes[language]] = [language] { return e2e::InstallSucceeds(language); };
+        table[std::string("install-") + codes[language]] = [language] { return e2e::InstallSucceeds(language, false); };
     }
     for (const char* variant : {"no-manifest", "empty-manifest", "no-payload", "payload-dir"}) {
         table[std::string("no-payload-") + variant] = [variant] { return e2e::NoPayload(variant); };

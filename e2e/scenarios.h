@@ -14,7 +14,7 @@ bool NoFolder();
 bool NoPayload(const std::string& variant);  // "no-manifest", "empty-manifest", "no-payload", "payload-dir"
 bool WrongFolder();
 bool InstallError();
-bool InstallSucceeds(int language);
+bool InstallSucceeds(int language, bool emptyPayload);
 bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
 

@@ -51,6 +51,9 @@ bool NoFolder() {
     if (!Launch(checks, session, patch, 2, L"Demo Patch 1.1 Setup")) return checks.Finish();
     checks.Equal(TextOf(session.window), L"Demo Patch 1.1 Setup", "window title from WindowTitle");
     ExpectInstallError(checks, session, UiTextRow::ErrorNoFolder, false, L"Choose the game folder.");
+    // Blanks are a folder text like any other: they go on to the checks and fail verification.
+    SetText(session.control(kGameFolderBox), L"   ");
+    ExpectInstallError(checks, session, UiTextRow::ErrorWrongFolder, true, L"Verifying game files...");
     EndWithCancel(checks, session);
     return checks.Finish();
 }
@@ -135,10 +138,11 @@ bool InstallError() {
     return checks.Finish();
 }
 
-bool InstallSucceeds(int language) {
-    Checks checks(std::string("install-") + LanguageCode(language));
+bool InstallSucceeds(int language, bool emptyPayload) {
+    Checks checks(std::string("install-") + (emptyPayload ? "empty-payload" : LanguageCode(language)));
     Session session(gPaths.installerExe);
     DemoPatch patch = PatchInLanguage(language);
+    if (emptyPayload) patch.payload.clear();
     std::wstring gameFolder = session.stage.game();
     if (language == 4) {
         // Only the alternate record matches, and the folder's name is not ASCII.
@@ -161,6 +165,14 @@ bool InstallSucceeds(int language) {
     });
     ExpectExitZero(checks, session);
     ExpectPayloadInstalled(checks, gameFolder, patch);
+    if (emptyPayload) {
+        WIN32_FIND_DATAW found{};
+        HANDLE find = ::FindFirstFileW((gameFolder + L"\\*").c_str(), &found);
+        int entries = 0;
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) ++entries;
+        if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+        checks.Equal(entries, 3, "game folder holds only \".\", \"..\" and bin");
+    }
     return checks.Finish();
 }
 

@@ -80,8 +80,8 @@ BoxIcon IdentifyIcon(HWND iconStatic) {
     return BoxIcon::None;
 }
 
-int EncoderClsid(CLSID& clsid) {
-    // The PNG encoder of GDI+.
+// The PNG encoder of GDI+.
+bool EncoderClsid(CLSID& clsid) {
     return ::CLSIDFromString(L"{557CF406-1A04-11D3-9A73-0000F81EF32E}", &clsid) == S_OK;
 }
 
