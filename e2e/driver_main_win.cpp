@@ -34,6 +34,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
     std::map<std::string, std::function<bool()>> table = {
         {"icon-resource", e2e::IconResource},
         {"loading-window", e2e::LoadingWindow},
+        {"banners", e2e::BannersShiftTheLayout},
         {"browse-pick", e2e::BrowsePick},
         {"no-folder", e2e::NoFolder},
         {"wrong-folder", e2e::WrongFolder},

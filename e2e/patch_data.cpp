@@ -60,6 +60,31 @@ std::string PseudoRandomBytes(uint32_t seed, size_t size) {
     return out;
 }
 
+std::string SolidBmp(int width, int height, uint32_t rgb) {
+    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
+    std::string out = "BM";
+    AppendLittleEndian(out, 54 + imageSize, 4);
+    AppendLittleEndian(out, 0, 4);
+    AppendLittleEndian(out, 54, 4);
+    for (uint64_t field : {40ull, static_cast<uint64_t>(width), static_cast<uint64_t>(height)}) {
+        AppendLittleEndian(out, field, 4);
+    }
+    AppendLittleEndian(out, 1, 2);   // planes
+    AppendLittleEndian(out, 24, 2);  // bits per pixel
+    for (uint64_t field : {0ull, static_cast<uint64_t>(imageSize), 2835ull, 2835ull, 0ull, 0ull}) {
+        AppendLittleEndian(out, field, 4);
+    }
+    std::string row(stride, '\0');
+    for (int x = 0; x < width; ++x) {
+        row[x * 3] = static_cast<char>(rgb & 0xFF);
+        row[x * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
+        row[x * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
+    }
+    for (int y = 0; y < height; ++y) out += row;
+    return out;
+}
+
 void SetEntry(ManifestEntries& entries, const std::string& key, const std::string& value) {
     RemoveEntry(entries, key);
     entries.emplace_back(key, value);

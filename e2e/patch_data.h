@@ -25,6 +25,9 @@ std::string Sha256Hex(const std::string& bytes);
 // `size` bytes that look like a binary, the same for the same seed.
 std::string PseudoRandomBytes(uint32_t seed, size_t size);
 
+// A 24-bit BMP file of one colour (0xRRGGBB).
+std::string SolidBmp(int width, int height, uint32_t rgb);
+
 // The patch every scenario starts from: a game whose identifying file is bin/game.exe, and a
 // payload of a few files (text, binary larger than one copy chunk, empty, non-ASCII names).
 struct DemoPatch {

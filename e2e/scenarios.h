@@ -7,6 +7,7 @@ namespace e2e {
 bool IconResource();
 bool LoadingWindow();
 bool ReadyWindow(int language);
+bool BannersShiftTheLayout();
 bool BrowseCancel(int language);
 bool BrowsePick();
 

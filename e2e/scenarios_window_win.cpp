@@ -88,8 +88,10 @@ DWORD StyleAsReadBack(const ExpectedControl& control) {
     return style;
 }
 
-void CheckControl(Checks& checks, const Session& session, int index, const DemoPatch& patch) {
-    const ExpectedControl& want = kControls[index];
+// `shift`: how far the banner area pushes every control down.
+void CheckControl(Checks& checks, const Session& session, int index, const DemoPatch& patch, int shift = 0) {
+    ExpectedControl want = kControls[index];
+    ::OffsetRect(&want.rect, 0, shift);
     HWND control = session.control(static_cast<ControlIndex>(index));
     const std::string name = want.name;
     checks.Expect(::lstrcmpiW(ClassOf(control).c_str(), want.className) == 0,
@@ -197,6 +199,48 @@ bool ReadyWindow(int language) {
     }
     SaveShot(session.window, std::wstring(L"ready-") + NativeName(LanguageCode(language)));
     Click(session.control(kCancelButton));
+    ExpectExitZero(checks, session);
+    return checks.Finish();
+}
+
+bool BannersShiftTheLayout() {
+    Checks checks("banners");
+    Session session(gPaths.installerExe);
+    DemoPatch patch = PatchInLanguage(2);
+    // Scaled to the view's width of 690: 1380 x 400 gives 200, 690 x 150 stays 150; the area is 200.
+    for (const auto& [key, value] : ManifestEntries{{"BannerCount", "2"},
+                                                    {"Banner1.Source", "banner1.bmp"},
+                                                    {"Banner2.Source", "art\\banner2.bmp"}}) {
+        SetEntry(patch.manifest, key, value);
+    }
+    const bool written = WriteFileAt(session.stage.app() + L"\\banner1.bmp", SolidBmp(1380, 400, 0xC03020)) &&
+                         WriteFileAt(session.stage.app() + L"\\art\\banner2.bmp", SolidBmp(690, 150, 0x2040C0));
+    if (!checks.Expect(written, "banner images beside the installer") ||
+        !Launch(checks, session, patch, 2, L"Patch Installer", true)) {
+        return checks.Finish();
+    }
+    constexpr int kArea = 200;
+    RECT outer{};
+    ::GetWindowRect(session.window, &outer);
+    checks.Equal(Width(outer), 758, "window outer width");
+    checks.Equal(Height(outer), kArea + 520, "window outer height grows by the banner area");
+    checks.Expect(::lstrcmpiW(ClassOf(session.bannerView).c_str(), L"PatchBannerView") == 0, "banner view class");
+    checks.Equal(::GetDlgCtrlID(session.bannerView), 0, "banner view id");
+    const RECT view = RectInParent(session.bannerView, session.window);
+    const RECT wantView{24, 24, 714, 24 + kArea};
+    checks.Expect(::EqualRect(&view, &wantView) != FALSE, "banner view spans 24,24 690 x 200");
+    checks.Equal(static_cast<DWORD>(::GetWindowLongW(session.bannerView, GWL_STYLE)),
+                 static_cast<DWORD>(WS_CHILD | WS_VISIBLE), "banner view style");
+    for (int i = 0; i < kControlCount; ++i) CheckControl(checks, session, i, patch, kArea + 20);
+    // The first banner is on show: the middle of the view has its colour.
+    RECT middle{};
+    ::GetWindowRect(session.bannerView, &middle);
+    middle = RECT{middle.left + 340, middle.top + 95, middle.left + 350, middle.top + 105};
+    std::vector<uint32_t> pixels;
+    checks.Expect(WaitFor([&] { return CaptureScreen(middle, pixels) && (pixels[0] & 0xFFFFFF) == 0xC03020; }, 2000),
+                  "the first banner is drawn in the view");
+    SaveShot(session.window, L"ready-banners");
+    ::PostMessageW(session.window, WM_SYSCOMMAND, SC_CLOSE, 0);
     ExpectExitZero(checks, session);
     return checks.Finish();
 }

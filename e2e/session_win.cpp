@@ -12,7 +12,8 @@ DemoPatch PatchInLanguage(int language) {
     return patch;
 }
 
-bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title) {
+bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
+            bool withBannerView) {
     session.language = language;
     session.title = title;
     if (!checks.Expect(session.stage.ok() && session.stage.WritePatch(patch), "stage the installer and its data")) {
@@ -22,11 +23,13 @@ bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int langua
     session.window = WaitForWindow(session.process.pid(), L"PatchNativeInstaller", nullptr, kTimeoutMs);
     if (!checks.Expect(session.window != nullptr, "installer window appears")) return false;
     const std::vector<HWND> children = Children(session.window);
-    if (!checks.Equal(static_cast<int>(children.size()), static_cast<int>(kControlCount),
-                      "number of controls (no banner view without banners)")) {
+    const int first = withBannerView ? 1 : 0;
+    if (!checks.Equal(static_cast<int>(children.size()), first + kControlCount,
+                      withBannerView ? "banner view and controls" : "controls (no banner view without banners)")) {
         return false;
     }
-    for (int i = 0; i < kControlCount; ++i) session.controls[i] = children[i];
+    if (withBannerView) session.bannerView = children[0];
+    for (int i = 0; i < kControlCount; ++i) session.controls[i] = children[first + i];
     // The status line is written last in WM_CREATE; once it shows, the window is ready.
     const std::wstring ready = UiText(UiTextRow::StatusChooseFolder, language);
     return checks.Expect(WaitFor([&] { return TextOf(session.control(kStatusLine)) == ready; }, kTimeoutMs),

@@ -43,7 +43,8 @@ struct Session {
     HWND window = nullptr;
     HWND controls[kControlCount] = {};
     int language = 0;
-    std::wstring title;  // the title the window is expected to carry
+    std::wstring title;
+    HWND bannerView = nullptr;  // only when the patch has banners  // the title the window is expected to carry
 
     HWND control(ControlIndex index) const { return controls[index]; }
 };
@@ -51,9 +52,11 @@ struct Session {
 // The demo patch with LanguageIndex set to `language`.
 DemoPatch PatchInLanguage(int language);
 
-// Stages `patch`, starts the installer and waits for its window with all ten controls. `language`
-// and `title` are what the window is expected to show.
-bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title);
+// Stages `patch`, starts the installer and waits for its window with all ten controls (and the
+// banner view first when `withBannerView`). `language` and `title` are what the window is expected
+// to show.
+bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
+            bool withBannerView = false);
 
 // Waits for the message box owned by the installer window and checks its caption (the window
 // title), text, icon and single OK button; runs `whileShown` and then presses OK.
