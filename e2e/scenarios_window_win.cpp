@@ -1,5 +1,6 @@
 // What the user sees before pressing Install: the icon, the loading window, the installer window's
 // layout and texts in each language, and the folder dialog.
+#include <cstdlib>
 #include <cstring>
 
 #include "app/resource.h"
@@ -86,6 +87,28 @@ DWORD StyleAsReadBack(const ExpectedControl& control) {
     DWORD style = control.style & ~static_cast<DWORD>(WS_BORDER);
     if ((style & ES_MULTILINE) && (style & WS_VSCROLL)) style |= ES_AUTOVSCROLL;
     return style;
+}
+
+// Height in pixels of the dark text drawn inside a button, its frame left out.
+int CaptionInkHeight(HWND button) {
+    RECT r{};
+    ::GetWindowRect(button, &r);
+    ::InflateRect(&r, -4, -4);
+    std::vector<uint32_t> pixels;
+    if (!CaptureScreen(r, pixels)) return -1;
+    int first = -1;
+    int last = -1;
+    for (int y = 0; y < Height(r); ++y) {
+        for (int x = 0; x < Width(r); ++x) {
+            const uint32_t p = pixels[static_cast<size_t>(y) * Width(r) + x];
+            if (((p >> 16) & 0xFF) < 0x80 && ((p >> 8) & 0xFF) < 0x80 && (p & 0xFF) < 0x80) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+        }
+    }
+    return first < 0 ? 0 : last - first + 1;
 }
 
 // `shift`: how far the banner area pushes every control down.
@@ -196,6 +219,18 @@ bool ReadyWindow(int language) {
                   kCancelButton}) {
         checks.Expect(ShowsDarkPixels(session.control(static_cast<ControlIndex>(i))),
                       std::string(kControls[i].name) + " text is drawn");
+    }
+    // The caption-fitting rule as the user sees it: only the Japanese Install caption is too wide
+    // for its button and drawn with the 14-pixel font, so its glyphs are visibly smaller than those
+    // of Cancel; in every other language both use the 18-pixel font.
+    const int installInk = CaptionInkHeight(session.control(kInstallButton));
+    const int cancelInk = CaptionInkHeight(session.control(kCancelButton));
+    const std::string inks = ": install " + std::to_string(installInk) + ", cancel " + std::to_string(cancelInk);
+    checks.Expect(installInk > 0 && cancelInk > 0, "button captions are drawn" + inks);
+    if (language == 4) {
+        checks.Expect(installInk <= cancelInk - 2, "Install caption drawn smaller than Cancel" + inks);
+    } else {
+        checks.Expect(std::abs(installInk - cancelInk) <= 1, "Install and Cancel captions drawn alike" + inks);
     }
     SaveShot(session.window, std::wstring(L"ready-") + NativeName(LanguageCode(language)));
     Click(session.control(kCancelButton));
