@@ -37,9 +37,18 @@ wine cmd /c exit >/dev/null 2>&1 || true
 driver=build/windows/e2e/e2e_driver.exe
 rm -rf "$demo" "$shots"
 mkdir -p "$demo" "$shots"
+authors_demo=no
 if [ -f scripts/make-demo.sh ]; then
+  # Also writes a fresh copy of the demo game folder to $demo/game.
+  if bash scripts/make-demo.sh "$PWD/$demo"; then
+    authors_demo=yes
+  else
+    echo "== scripts/make-demo.sh failed: using the end-to-end driver's demo patch instead"
+    rm -rf "$demo" && mkdir -p "$demo"
+  fi
+fi
+if [ "$authors_demo" = yes ]; then
   app="$demo"
-  bash scripts/make-demo.sh "$PWD/$demo"  # also a fresh copy of the game folder in $demo/game
   python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
   server=$!
   sleep 0.5
