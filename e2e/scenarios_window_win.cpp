@@ -171,8 +171,9 @@ bool LoadingWindow() {
     Checks checks("loading-window");
     Session session(gPaths.installerExe);
     DemoPatch patch = PatchInLanguage(2);
-    // A long manifest keeps the loading window up long enough to look at it.
-    for (int i = 0; i < 60000; ++i) patch.manifest.emplace_back("Filler" + std::to_string(i), "x");
+    // A long manifest keeps the loading window up long enough to look at it: about 0.7 s beyond
+    // the checks under Wine here.
+    for (int i = 0; i < 600000; ++i) patch.manifest.emplace_back("Filler" + std::to_string(i), "x");
     if (!checks.Expect(session.stage.WritePatch(patch) && session.process.Start(session.stage), "start")) {
         return checks.Finish();
     }
