@@ -1,3 +1,0 @@
-#pragma once
-#include <string>
-bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder);

@@ -1,3 +1,0 @@
-#pragma once
-#include <string>
-bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix);
