@@ -35,6 +35,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"icon-resource", e2e::IconResource},
         {"loading-window", e2e::LoadingWindow},
         {"banners", e2e::BannersShiftTheLayout},
+        {"install-busy", e2e::InstallKeepsAnswering},
         {"browse-pick", e2e::BrowsePick},
         {"no-folder", e2e::NoFolder},
         {"wrong-folder", e2e::WrongFolder},

@@ -252,7 +252,7 @@ bool BannersShiftTheLayout() {
     const bool written = WriteFileAt(session.stage.app() + L"\\banner1.bmp", SolidBmp(1380, 400, 0xC03020)) &&
                          WriteFileAt(session.stage.app() + L"\\art\\banner2.bmp", SolidBmp(690, 150, 0x2040C0));
     if (!checks.Expect(written, "banner images beside the installer") ||
-        !Launch(checks, session, patch, 2, L"Patch Installer", true)) {
+        !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present)) {
         return checks.Finish();
     }
     constexpr int kArea = 200;

@@ -13,7 +13,7 @@ DemoPatch PatchInLanguage(int language) {
 }
 
 bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
-            bool withBannerView) {
+            BannerView bannerView) {
     session.language = language;
     session.title = title;
     if (!checks.Expect(session.stage.ok() && session.stage.WritePatch(patch), "stage the installer and its data")) {
@@ -23,6 +23,8 @@ bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int langua
     session.window = WaitForWindow(session.process.pid(), L"PatchNativeInstaller", nullptr, kTimeoutMs);
     if (!checks.Expect(session.window != nullptr, "installer window appears")) return false;
     const std::vector<HWND> children = Children(session.window);
+    const bool withBannerView = bannerView == BannerView::Present ||
+                                (bannerView == BannerView::AsLoaded && children.size() == kControlCount + 1);
     const int first = withBannerView ? 1 : 0;
     if (!checks.Equal(static_cast<int>(children.size()), first + kControlCount,
                       withBannerView ? "banner view and controls" : "controls (no banner view without banners)")) {

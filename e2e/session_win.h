@@ -53,10 +53,11 @@ struct Session {
 DemoPatch PatchInLanguage(int language);
 
 // Stages `patch`, starts the installer and waits for its window with all ten controls (and the
-// banner view first when `withBannerView`). `language` and `title` are what the window is expected
+// banner view first when there is one: `AsLoaded` accepts either). `language` and `title` are what the window is expected
 // to show.
+enum class BannerView { Absent, Present, AsLoaded };
 bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
-            bool withBannerView = false);
+            BannerView bannerView = BannerView::Absent);
 
 // Waits for the message box owned by the installer window and checks its caption (the window
 // title), text, icon and single OK button; runs `whileShown` and then presses OK.

@@ -10,6 +10,7 @@
 #include "install/verify.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
+#include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
 #include "ui/window_handles.h"
 
@@ -43,6 +44,7 @@ void SetStatus(UiTextRow row) { SetStatusText(UiText(row)); }
 
 // The box is closed before the button comes back, so a second run cannot start under it.
 void FailAndEnable(UiTextRow error) {
+    EndInstallPump();
     ShowErrorBox(UiText(error));
     ::EnableWindow(gInstallButton, TRUE);
 }
@@ -61,6 +63,7 @@ void RunInstall() {
         return;
     }
     ::EnableWindow(gInstallButton, FALSE);
+    BeginInstallPump();
     SetStatus(UiTextRow::StatusVerifying);
     if (!GameFolderMatches(gameFolder)) {
         FailAndEnable(UiTextRow::ErrorWrongFolder);
@@ -72,6 +75,7 @@ void RunInstall() {
         FailAndEnable(UiTextRow::ErrorInstall);
         return;
     }
+    EndInstallPump();
     SetStatus(UiTextRow::StatusInstalled);
     ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
                   MB_ICONINFORMATION | MB_OK);

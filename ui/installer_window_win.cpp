@@ -5,6 +5,7 @@
 #include "install/run_install_win.h"
 #include "ui/folder_picker_win.h"
 #include "ui/gdi_scope_win.h"
+#include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
 #include "ui/window_handles.h"
 
@@ -85,6 +86,7 @@ void OnBrowse(HWND window) {
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam) {
+    if (InstallPumpActive()) return 0;  // Browse, Install and Cancel do nothing while the install works
     switch (LOWORD(wParam)) {
         case kIdBrowseButton:
             OnBrowse(window);
@@ -186,6 +188,12 @@ LRESULT CALLBACK InstallerWndProc(HWND window, UINT message, WPARAM wParam, LPAR
             return OnTimer(wParam);
         case WM_DESTROY:
             return OnDestroy(window);
+        case WM_CLOSE:
+            if (InstallPumpActive()) return 0;  // a close request during the install is dropped, not queued
+            break;
+        case WM_SYSCOMMAND:
+            if (InstallPumpActive() && (wParam & 0xFFF0) == SC_CLOSE) return 0;
+            break;
         case WM_NCDESTROY:
             ForgetWindowHandles();
             break;
