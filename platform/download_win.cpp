@@ -1,0 +1,114 @@
+// Download through WinHTTP in synchronous mode. URLDownloadToFileW, the obvious call, waits for
+// ever on a server that accepts the connection and never answers, and it saves a 404 page as if it
+// were the resource; WinHTTP lets every blocking step wait only for what is left of the time limit.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/download.h"
+#include "platform/fs.h"
+#include "platform/win_handle.h"
+
+namespace platform {
+namespace {
+
+struct InternetTraits {
+    using Type = HINTERNET;
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { ::WinHttpCloseHandle(h); }
+};
+using UniqueInternet = UniqueValue<InternetTraits>;
+
+// Milliseconds left until `deadline` (a GetTickCount64 value), 0 once it has passed.
+int Remaining(ULONGLONG deadline) {
+    ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
+// Every wait of the next blocking call ends with the deadline; false when nothing is left.
+bool LimitNextWait(HINTERNET request, ULONGLONG deadline) {
+    int left = Remaining(deadline);
+    return left > 0 && ::WinHttpSetTimeouts(request, left, left, left, left) != FALSE;
+}
+
+struct Address {
+    std::wstring host;
+    std::wstring object;  // path and query
+    INTERNET_PORT port = 0;
+    bool secure = false;
+};
+
+bool CrackAddress(const std::wstring& url, Address& address) {
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    if (parts.dwHostNameLength == 0) return false;
+    address.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    address.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    address.object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (address.object.empty()) address.object = L"/";
+    address.port = parts.nPort;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return true;
+}
+
+bool StatusIsSuccess(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    return status >= 200 && status <= 299;
+}
+
+// Reads the body into `file`, checking the deadline before every read.
+bool CopyBody(HINTERNET request, ULONGLONG deadline, File& file) {
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        if (!LimitNextWait(request, deadline)) return false;
+        DWORD got = 0;
+        if (!::WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) return false;
+        if (got == 0) return true;
+        if (!file.Write(buffer.data(), got)) return false;
+    }
+}
+
+}  // namespace
+
+bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t timeLimitMs) {
+    ULONGLONG deadline = ::GetTickCount64() + timeLimitMs;
+    Address address;
+    if (!CrackAddress(url, address)) return false;
+
+    UniqueInternet session(::WinHttpOpen(L"PatchInstaller", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return false;
+    UniqueInternet connection(::WinHttpConnect(session.get(), address.host.c_str(), address.port, 0));
+    if (!connection) return false;
+    UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"GET", address.object.c_str(), nullptr,
+                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                address.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return false;
+
+    if (!LimitNextWait(request.get(), deadline)) return false;
+    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        return false;
+    }
+    if (!LimitNextWait(request.get(), deadline)) return false;
+    if (!::WinHttpReceiveResponse(request.get(), nullptr)) return false;
+    if (!StatusIsSuccess(request.get())) return false;
+
+    File file;
+    if (!file.OpenWrite(path)) return false;
+    if (!CopyBody(request.get(), deadline, file)) return false;
+    return file.Close();
+}
+
+}  // namespace platform
