@@ -27,10 +27,14 @@ int Remaining(ULONGLONG deadline) {
     return now >= deadline ? 0 : static_cast<int>(deadline - now);
 }
 
-// Every wait of the next blocking call ends with the deadline; false when nothing is left.
+// Every wait of the next blocking call ends with the deadline; false when nothing is left. The
+// wait for the response headers has an option of its own, which WinHttpSetTimeouts leaves alone.
 bool LimitNextWait(HINTERNET request, ULONGLONG deadline) {
     int left = Remaining(deadline);
-    return left > 0 && ::WinHttpSetTimeouts(request, left, left, left, left) != FALSE;
+    if (left <= 0 || !::WinHttpSetTimeouts(request, left, left, left, left)) return false;
+    DWORD responseWait = static_cast<DWORD>(left);
+    return ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseWait,
+                              sizeof responseWait) != FALSE;
 }
 
 struct Address {
@@ -68,13 +72,18 @@ bool StatusIsSuccess(HINTERNET request) {
     return status >= 200 && status <= 299;
 }
 
-// Reads the body into `file`, checking the deadline before every read.
+// Reads the body into `file`, checking the deadline before every wait. A read asks only for what
+// has arrived: a read of more waits until that much is there, however long a slow server takes.
 bool CopyBody(HINTERNET request, ULONGLONG deadline, File& file) {
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         if (!LimitNextWait(request, deadline)) return false;
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request, &available)) return false;
+        if (available == 0) return true;
         DWORD got = 0;
-        if (!::WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) return false;
+        DWORD want = available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
+        if (!::WinHttpReadData(request, buffer.data(), want, &got)) return false;
         if (got == 0) return true;
         if (!file.Write(buffer.data(), got)) return false;
     }
