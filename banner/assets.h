@@ -10,7 +10,7 @@ extern const wchar_t kAssetArchiveName[];  // "patch_assets.dat"
 
 constexpr uint32_t kMaxAssetCount = 32;
 constexpr uint64_t kMaxAssetSize = 52428800;  // 50 MiB: also bounds the buffer of one extraction
-constexpr uint64_t kAssetHeaderSize = 12;      // magic + count, and also id + size of an entry
+constexpr uint64_t kAssetHeaderSize = 12;     // magic + count, and also id + size of an entry
 
 // One entry of an archive: its id, data size and the offset of its data from the file's start.
 struct AssetInfo {

@@ -129,26 +129,28 @@ void PaintBannerView(HDC target, int width, int height, uint32_t now) {
 
 LRESULT CALLBACK BannerViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT:
-        OnPaint(window);
-        return 0;
-    case WM_ERASEBKGND:
-        // The paint covers every pixel; erasing first would flicker at 30 repaints a second.
-        return 1;
-    case WM_SETCURSOR:
-        if (!CurrentBannerHasLink()) break;
-        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
-        return TRUE;
-    case WM_LBUTTONUP:
-        OpenCurrentLink(window);
-        return 0;
-    default:
-        break;
+        case WM_PAINT:
+            OnPaint(window);
+            return 0;
+        case WM_ERASEBKGND:
+            // The paint covers every pixel; erasing first would flicker at 30 repaints a second.
+            return 1;
+        case WM_SETCURSOR:
+            if (!CurrentBannerHasLink()) break;
+            ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        case WM_LBUTTONUP:
+            OpenCurrentLink(window);
+            return 0;
+        default:
+            break;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-void StartBannerRotation() { StartBannerRotationAt(::GetTickCount()); }
+void StartBannerRotation() {
+    StartBannerRotationAt(::GetTickCount());
+}
 
 void AdvanceBannerRotation() {
     AdvanceBannerRotationAt(::GetTickCount(), static_cast<int32_t>(gBannerList.size()));

@@ -5,6 +5,7 @@
 #include <windows.h>
 // objidl.h must come before gdiplus.h when WIN32_LEAN_AND_MEAN is set.
 #include <objidl.h>
+// (kept apart so that include sorting leaves the order alone)
 #include <gdiplus.h>
 
 #include <cstdint>

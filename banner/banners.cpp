@@ -92,7 +92,9 @@ int32_t ScaledBannerHeight(uint32_t width, uint32_t height) {
     return static_cast<int32_t>(value);
 }
 
-void LoadBanners() { LoadBannersFrom(GetExeDirectory(), kBannerDownloadBudgetMs); }
+void LoadBanners() {
+    LoadBannersFrom(GetExeDirectory(), kBannerDownloadBudgetMs);
+}
 
 void LoadBannersFrom(const std::wstring& directory, uint32_t downloadBudgetMs) {
     ClearBanners();

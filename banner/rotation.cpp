@@ -4,7 +4,9 @@
 
 #include "banner/banners.h"
 
-void StartBannerRotationAt(uint32_t now) { gBannerRotation.lastSwitchTick = now; }
+void StartBannerRotationAt(uint32_t now) {
+    gBannerRotation.lastSwitchTick = now;
+}
 
 void AdvanceBannerRotationAt(uint32_t now, int32_t count) {
     BannerRotation& rotation = gBannerRotation;

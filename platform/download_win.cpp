@@ -33,8 +33,8 @@ bool LimitNextWait(HINTERNET request, ULONGLONG deadline) {
     int left = Remaining(deadline);
     if (left <= 0 || !::WinHttpSetTimeouts(request, left, left, left, left)) return false;
     DWORD responseWait = static_cast<DWORD>(left);
-    return ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseWait,
-                              sizeof responseWait) != FALSE;
+    return ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseWait, sizeof responseWait) !=
+           FALSE;
 }
 
 struct Address {
@@ -96,8 +96,8 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t 
     Address address;
     if (!CrackAddress(url, address)) return false;
 
-    UniqueInternet session(::WinHttpOpen(L"PatchInstaller", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    UniqueInternet session(::WinHttpOpen(L"PatchInstaller", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return false;
     UniqueInternet connection(::WinHttpConnect(session.get(), address.host.c_str(), address.port, 0));
     if (!connection) return false;

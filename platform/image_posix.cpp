@@ -19,7 +19,9 @@ struct Image::State {
 
 Image::Image() : state_(new State) {}
 Image::~Image() = default;
-Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) { other.state_.reset(new State); }
+Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {
+    other.state_.reset(new State);
+}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) state_.swap(other.state_);
     return *this;
@@ -46,10 +48,18 @@ bool Image::Load(const std::wstring& path) {
     return true;
 }
 
-void Image::Reset() { *state_ = State(); }
+void Image::Reset() {
+    *state_ = State();
+}
 
-bool Image::IsLoaded() const { return state_->loaded; }
-uint32_t Image::Width() const { return state_->width; }
-uint32_t Image::Height() const { return state_->height; }
+bool Image::IsLoaded() const {
+    return state_->loaded;
+}
+uint32_t Image::Width() const {
+    return state_->width;
+}
+uint32_t Image::Height() const {
+    return state_->height;
+}
 
 }  // namespace platform

@@ -9,8 +9,12 @@ struct Image::State {
 };
 
 Image::Image() : state_(new State) {}
-Image::~Image() { Reset(); }
-Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) { other.state_.reset(new State); }
+Image::~Image() {
+    Reset();
+}
+Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {
+    other.state_.reset(new State);
+}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) {
         Reset();
@@ -38,7 +42,9 @@ void Image::Reset() {
     }
 }
 
-bool Image::IsLoaded() const { return state_->image != nullptr; }
+bool Image::IsLoaded() const {
+    return state_->image != nullptr;
+}
 
 uint32_t Image::Width() const {
     UINT width = 0;
@@ -56,6 +62,8 @@ uint32_t Image::Height() const {
     return height;
 }
 
-Gdiplus::GpImage* GdiplusImageOf(const Image& image) { return image.state()->image; }
+Gdiplus::GpImage* GdiplusImageOf(const Image& image) {
+    return image.state()->image;
+}
 
 }  // namespace platform

@@ -30,7 +30,9 @@ std::string Archive(const std::vector<std::pair<uint32_t, std::string>>& entries
     return out;
 }
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 class BannerTest : public ::testing::Test {
 protected:
@@ -97,8 +99,10 @@ TEST_F(BannerTest, CountIsClampedAndParsedLeniently) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count ? test::FsPath(c.count).string() : "absent");
-        if (c.count) gPatchManifest["BannerCount"] = c.count;
-        else gPatchManifest.erase("BannerCount");
+        if (c.count)
+            gPatchManifest["BannerCount"] = c.count;
+        else
+            gPatchManifest.erase("BannerCount");
         Load();
         EXPECT_EQ(Widths(), c.widths);
     }
@@ -212,7 +216,8 @@ TEST_F(BannerTest, AreaHeightIsTheTallestBannerAtTheViewWidth) {
         gPatchManifest["BannerCount"] = std::to_wstring(c.sizes.size());
         for (size_t i = 0; i < c.sizes.size(); ++i) {
             std::wstring name = L"size" + std::to_wstring(i) + L".bmp";
-            ASSERT_TRUE(test::WriteFileBytes(dir / name, test::MakeSolidBmp(c.sizes[i].first, c.sizes[i].second, {7, 7, 7})));
+            ASSERT_TRUE(
+                test::WriteFileBytes(dir / name, test::MakeSolidBmp(c.sizes[i].first, c.sizes[i].second, {7, 7, 7})));
             Define(static_cast<int>(i + 1), "", name);
         }
         Load();
@@ -261,7 +266,8 @@ TEST_F(BannerTest, DownloadsShareOneTimeBudget) {
     Define(3, "", L"a.bmp");
     auto start = std::chrono::steady_clock::now();
     Load(800);
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(Widths(), std::vector<uint32_t>{100});
     EXPECT_TRUE(temp.Files().empty());
     EXPECT_LT(elapsed, 1800);
@@ -274,7 +280,7 @@ TEST(BannerRotation, HoldsSlidesAndWraps) {
         int32_t index;
         bool sliding;
     } steps[] = {
-        {0, 0, false},    {4999, 0, false}, {5000, 0, true},  {5649, 0, true},   {5650, 1, false},
+        {0, 0, false},     {4999, 0, false}, {5000, 0, true},   {5649, 0, true},  {5650, 1, false},
         {10649, 1, false}, {10650, 1, true}, {11300, 2, false}, {16300, 2, true}, {16950, 0, false},
     };
     // The same walk from three starting points, the last one just before the tick count wraps.
@@ -296,8 +302,8 @@ TEST(BannerRotation, SlideOffsetAndPlacement) {
         uint32_t start, now;
         int32_t offset;
     } offsets[] = {
-        {1000, 1000, 0},     {1000, 1325, 345},   {1000, 1649, 688},  {1000, 1650, 690},
-        {1000, 9000, 690},   {0xFFFFFF00u, 0x45u, 345},  // 325 ms across the wrap
+        {1000, 1000, 0},   {1000, 1325, 345}, {1000, 1649, 688},
+        {1000, 1650, 690}, {1000, 9000, 690}, {0xFFFFFF00u, 0x45u, 345},  // 325 ms across the wrap
     };
     for (const Offset& o : offsets) EXPECT_EQ(BannerSlideOffset(o.now, o.start, 690), o.offset) << o.now;
 

@@ -1,16 +1,16 @@
 // The banner view under Wine: pixels painted into an off-screen DIB and through a real window
 // (scaling to the view's width, vertical centring, background bands, the slide), the hand cursor
 // only over a banner with a link, and a click that opens the link through the shell.
-#include <windows.h>
+#include "banner/banner_view_win.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 
-#include "banner/banner_view_win.h"
 #include "banner/banners.h"
 #include "common/paths.h"
 #include "platform/fs.h"
@@ -86,11 +86,13 @@ private:
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "got RGB(" << int(GetRValue(got)) << "," << int(GetGValue(got)) << ","
-                                         << int(GetBValue(got)) << ") expected RGB(" << int(GetRValue(expected))
-                                         << "," << int(GetGValue(expected)) << "," << int(GetBValue(expected)) << ")";
+                                         << int(GetBValue(got)) << ") expected RGB(" << int(GetRValue(expected)) << ","
+                                         << int(GetGValue(expected)) << "," << int(GetBValue(expected)) << ")";
 }
 
-COLORREF Ref(test::Rgb c) { return RGB(c.r, c.g, c.b); }
+COLORREF Ref(test::Rgb c) {
+    return RGB(c.r, c.g, c.b);
+}
 
 class BannerViewTest : public ::testing::Test {
 protected:
@@ -183,8 +185,8 @@ public:
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         wc.lpszClassName = kBannerViewClassName;
         ::RegisterClassW(&wc);
-        window_ = ::CreateWindowExW(WS_EX_TOPMOST, kBannerViewClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, 690,
-                                    height, nullptr, nullptr, wc.hInstance, nullptr);
+        window_ = ::CreateWindowExW(WS_EX_TOPMOST, kBannerViewClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, 690, height,
+                                    nullptr, nullptr, wc.hInstance, nullptr);
     }
     ~ViewWindow() {
         if (window_) ::DestroyWindow(window_);

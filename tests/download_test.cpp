@@ -1,12 +1,13 @@
 // The download service against a local server: the body lands in the file, an error page and
 // every misbehaving server are failures, and the time limit holds for a server that accepts the
 // connection but never answers or answers a byte at a time.
+#include "platform/download.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
-#include "platform/download.h"
 #include "support/local_http_server.h"
 #include "support/test_support.h"
 

@@ -18,17 +18,23 @@ namespace {
 
 #ifdef _WIN32
 using Socket = SOCKET;
-void CloseSocket(intptr_t s) { ::closesocket(static_cast<SOCKET>(s)); }
+void CloseSocket(intptr_t s) {
+    ::closesocket(static_cast<SOCKET>(s));
+}
 struct WinsockUser {
     WinsockUser() {
         WSADATA data;
         ::WSAStartup(MAKEWORD(2, 2), &data);
     }
 };
-void EnsureSockets() { static WinsockUser user; }
+void EnsureSockets() {
+    static WinsockUser user;
+}
 #else
 using Socket = int;
-void CloseSocket(intptr_t s) { ::close(static_cast<int>(s)); }
+void CloseSocket(intptr_t s) {
+    ::close(static_cast<int>(s));
+}
 void EnsureSockets() {}
 #endif
 
@@ -135,22 +141,23 @@ void LocalHttpServer::Serve(intptr_t connection) {
         auto found = routes_.find(path);
         if (found != routes_.end()) route = found->second;
     }
-    std::string head = "HTTP/1.1 " + std::to_string(route.status) + " Test\r\nContent-Length: " +
-                       std::to_string(route.body.size()) + "\r\nConnection: close\r\n\r\n";
+    std::string head = "HTTP/1.1 " + std::to_string(route.status) +
+                       " Test\r\nContent-Length: " + std::to_string(route.body.size()) +
+                       "\r\nConnection: close\r\n\r\n";
     switch (route.kind) {
-    case Kind::Answer:
-        SendAll(connection, head + route.body);
-        break;
-    case Kind::NeverAnswer:
-        while (!Stopping()) Readable(connection);
-        break;
-    case Kind::Trickle:
-        SendAll(connection, head);
-        for (size_t i = 0; i < route.body.size() && !Stopping(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(route.intervalMs));
-            if (!SendAll(connection, route.body.substr(i, 1))) break;
-        }
-        break;
+        case Kind::Answer:
+            SendAll(connection, head + route.body);
+            break;
+        case Kind::NeverAnswer:
+            while (!Stopping()) Readable(connection);
+            break;
+        case Kind::Trickle:
+            SendAll(connection, head);
+            for (size_t i = 0; i < route.body.size() && !Stopping(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(route.intervalMs));
+                if (!SendAll(connection, route.body.substr(i, 1))) break;
+            }
+            break;
     }
     CloseSocket(connection);
 }

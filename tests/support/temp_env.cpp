@@ -19,7 +19,9 @@ bool GetVariable(std::wstring& value) {
     value.assign(buffer, n);
     return true;
 }
-void SetVariable(const std::wstring* value) { ::SetEnvironmentVariableW(L"TMP", value ? value->c_str() : nullptr); }
+void SetVariable(const std::wstring* value) {
+    ::SetEnvironmentVariableW(L"TMP", value ? value->c_str() : nullptr);
+}
 #else
 bool GetVariable(std::wstring& value) {
     const char* text = std::getenv("TMPDIR");
@@ -43,13 +45,17 @@ void SetVariable(const std::wstring* value) {
 
 }  // namespace
 
-void SetTempFolderVariable(const std::wstring& path) { SetVariable(&path); }
+void SetTempFolderVariable(const std::wstring& path) {
+    SetVariable(&path);
+}
 
 ScopedTempFolder::ScopedTempFolder() {
     hadOld_ = GetVariable(old_);
     SetVariable(&folder_.path());
 }
 
-ScopedTempFolder::~ScopedTempFolder() { SetVariable(hadOld_ ? &old_ : nullptr); }
+ScopedTempFolder::~ScopedTempFolder() {
+    SetVariable(hadOld_ ? &old_ : nullptr);
+}
 
 }  // namespace test
