@@ -21,6 +21,8 @@ struct InternetTraits {
 };
 using UniqueInternet = UniqueValue<InternetTraits>;
 
+const wchar_t kAgent[] = L"PatchInstaller";
+
 // Milliseconds left until `deadline` (a GetTickCount64 value), 0 once it has passed.
 int Remaining(ULONGLONG deadline) {
     ULONGLONG now = ::GetTickCount64();
@@ -35,6 +37,29 @@ bool LimitNextWait(HINTERNET request, ULONGLONG deadline) {
     DWORD responseWait = static_cast<DWORD>(left);
     return ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseWait, sizeof responseWait) !=
            FALSE;
+}
+
+// The proxy the user set for the browser (which URLDownloadToFileW would use), else WinHTTP's own
+// setting. Automatic configuration (WPAD, scripts) is not followed: its discovery can take longer
+// than the whole time limit.
+UniqueInternet OpenSession() {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG browser = {};
+    UniqueInternet session;
+    if (::WinHttpGetIEProxyConfigForCurrentUser(&browser)) {
+        if (browser.lpszProxy != nullptr) {
+            session.reset(::WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, browser.lpszProxy,
+                                        browser.lpszProxyBypass ? browser.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS,
+                                        0));
+        }
+        for (LPWSTR text : {browser.lpszAutoConfigUrl, browser.lpszProxy, browser.lpszProxyBypass}) {
+            if (text != nullptr) ::GlobalFree(text);
+        }
+    }
+    if (!session) {
+        session.reset(::WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    return session;
 }
 
 struct Address {
@@ -96,8 +121,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t 
     Address address;
     if (!CrackAddress(url, address)) return false;
 
-    UniqueInternet session(::WinHttpOpen(L"PatchInstaller", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
+    UniqueInternet session = OpenSession();
     if (!session) return false;
     UniqueInternet connection(::WinHttpConnect(session.get(), address.host.c_str(), address.port, 0));
     if (!connection) return false;
