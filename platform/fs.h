@@ -20,8 +20,18 @@ MakeDirResult MakeDirectory(const std::wstring& path);
 
 bool DeletePath(const std::wstring& path);
 
-// Puts `from` in place of `to` (replacing it) and does not return before the rename is durable.
+// Puts `from` in place of `to` (replacing it) in one step: a reader sees the old file or the new one,
+// never a mix. Both must be on one volume. The rename is not forced to the disk (see fs_posix.cpp).
 bool ReplacePath(const std::wstring& from, const std::wstring& to);
+
+// True when the path is longer than any path the system can open (POSIX: PATH_MAX bytes of UTF-8;
+// Windows: 32767 UTF-16 units), so no file or directory of that name can exist or be made.
+bool IsPathTooLong(const std::wstring& path);
+
+// True when a file may be written at `path`: nothing is there yet (`exists` false), or a plain file
+// that is neither read-only nor held by another program so that it cannot be written (`exists`
+// true). False for a directory, a read-only or locked file, and a name the file system refuses.
+bool CanReplaceFile(const std::wstring& path, bool& exists);
 
 // The full path of the running executable, as long as the platform reports it; empty on failure.
 std::wstring ExecutablePath();
@@ -46,6 +56,13 @@ public:
     bool OpenWrite(const std::wstring& path);
     // Creates the file only if no file of that name exists.
     bool CreateNew(const std::wstring& path);
+    // Creates the file only if nothing of that name exists, with the permissions of an ordinary new
+    // file (CreateNew's are private to the user, for temporary files).
+    bool CreateExclusive(const std::wstring& path);
+    // Creates a new file with an unused name in the directory of `target`, to be filled and then
+    // put in place of the target with ReplacePath (same directory, so the same volume). The file
+    // gets the permissions of an ordinary new file; `tempPath` receives its name.
+    bool CreateReplacementFor(const std::wstring& target, std::wstring& tempPath);
 
     bool IsOpen() const;
     // Reads up to `size` bytes; `got` < `size` only at the end of the file. False on a read error.

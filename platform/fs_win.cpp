@@ -23,6 +23,20 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
     return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool IsPathTooLong(const std::wstring& path) { return path.size() >= 32767; }
+
+bool CanReplaceFile(const std::wstring& path, bool& exists) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
+    // A file another program holds without sharing write access cannot be replaced either; find
+    // out now rather than after its new content has been written.
+    UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.valid();
+}
+
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
     std::wstring buffer(MAX_PATH, L'\0');
@@ -70,6 +84,27 @@ bool File::CreateNew(const std::wstring& path) {
     state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
+}
+
+bool File::CreateExclusive(const std::wstring& path) { return CreateNew(path); }
+
+bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
+    static unsigned counter = 0;
+    size_t separator = target.find_last_of(L"\\/");
+    std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
+    std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring candidate = prefix + std::to_wstring(counter++) + L".tmp";
+        state_->handle.reset(::CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (state_->handle.valid()) {
+            tempPath = candidate;
+            return true;
+        }
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
 }
 
 bool File::IsOpen() const { return state_->handle.valid(); }

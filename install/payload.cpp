@@ -1,0 +1,273 @@
+#include "install/payload.h"
+
+#include <cstring>
+#include <memory>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "install/progress.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
+constexpr uint32_t kMaxEntryCount = 200000;
+constexpr uint32_t kMaxNameLength = 32768;
+constexpr size_t kCopyChunk = 65536;
+
+// Sequential reader of the archive: small reads (headers, small entries) come out of a 64 KiB
+// buffer; once the buffer is drained, a large read goes straight into the caller's memory so that
+// entry data is not copied twice.
+class ArchiveReader {
+public:
+    bool Open(const std::wstring& path) {
+        // Others may read and write the archive meanwhile, as with any plain stream.
+        return file_.OpenRead(path, platform::Share::All) && file_.GetSize(size_);
+    }
+
+    // All `count` bytes or false (a short read at the end of the file is a failure).
+    bool ReadExact(void* out, size_t count) {
+        char* to = static_cast<char*>(out);
+        size_t fromBuffer = count < end_ - begin_ ? count : end_ - begin_;
+        std::memcpy(to, buffer_.get() + begin_, fromBuffer);
+        begin_ += fromBuffer;
+        position_ += fromBuffer;
+        to += fromBuffer;
+        count -= fromBuffer;
+        if (count == 0) return true;
+        size_t got = 0;
+        if (count >= kDirectReadMin) {
+            if (!file_.Read(to, count, got)) return false;
+            position_ += got;
+            return got == count;
+        }
+        if (!file_.Read(buffer_.get(), kBufferSize, got)) return false;
+        begin_ = 0;
+        end_ = got;
+        if (got < count) return false;
+        std::memcpy(to, buffer_.get(), count);
+        begin_ = count;
+        position_ += count;
+        return true;
+    }
+
+    // Moves forward without reading; false when that would pass the end of the file.
+    bool Skip(uint64_t count) {
+        if (count > size_ - position_) return false;
+        uint64_t buffered = end_ - begin_;
+        if (count <= buffered) {
+            begin_ += static_cast<size_t>(count);
+        } else {
+            begin_ = end_ = 0;
+            if (!file_.Skip(count - buffered)) return false;
+        }
+        position_ += count;
+        return true;
+    }
+
+    uint64_t position() const { return position_; }
+    uint64_t size() const { return size_; }
+
+private:
+    static constexpr size_t kBufferSize = 65536;
+    static constexpr size_t kDirectReadMin = kBufferSize / 4;
+    platform::File file_;
+    std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    uint64_t position_ = 0;
+    uint64_t size_ = 0;
+};
+
+uint32_t LoadU32(const unsigned char* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint64_t LoadU64(const unsigned char* bytes) {
+    return static_cast<uint64_t>(LoadU32(bytes)) | static_cast<uint64_t>(LoadU32(bytes + 4)) << 32;
+}
+
+bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
+    unsigned char header[12];
+    if (!reader.ReadExact(header, sizeof(header))) return false;
+    if (std::memcmp(header, kPayloadMagic, sizeof(kPayloadMagic)) != 0) return false;
+    entryCount = LoadU32(header + 8);
+    return entryCount <= kMaxEntryCount;
+}
+
+// Reads one entry's name and size and checks the name; the reader then stands at the data.
+bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry) {
+    unsigned char field[8];
+    if (!reader.ReadExact(field, 4)) return false;
+    // nameLength 0 or negative wraps around to a large value: one test covers 1..32768.
+    uint32_t nameLength = LoadU32(field);
+    if (nameLength - 1 > kMaxNameLength - 1) return false;
+    entry.rawName.assign(nameLength, '\0');
+    if (!reader.ReadExact(&entry.rawName[0], nameLength) || !reader.ReadExact(field, 8)) return false;
+    uint64_t dataSize = LoadU64(field);
+    if (dataSize > static_cast<uint64_t>(INT64_MAX)) return false;
+    entry.size = dataSize;
+    entry.name = Utf8ToWide(entry.rawName);
+    for (wchar_t& c : entry.name) {
+        if (c == L'/') c = L'\\';
+    }
+    return IsSafeRelativePath(entry.name);
+}
+
+bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, char* buffer, uint32_t entryIndex,
+                   uint32_t entryCount) {
+    uint64_t remaining = size;
+    while (remaining > 0) {
+        size_t chunk = remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk;
+        if (!reader.ReadExact(buffer, chunk) || !out.Write(buffer, chunk)) return false;
+        remaining -= chunk;
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), entryIndex, entryCount);
+    }
+    return true;
+}
+
+// Writes one entry so that a failure leaves no trace: a target that exists is written beside it and
+// swapped in only when every byte is written and the file closed without error; a target that does
+// not exist yet is written in place (half the directory updates of a rename) and removed again on
+// failure. `madeDirectory` is the parent made or found for the previous entry: entries of one
+// folder follow each other, and asking again for every file would cost a look-up each.
+bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
+                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory) {
+    std::wstring target = JoinPath(gameFolder, entry.name);
+    size_t separator = target.find_last_of(L"\\/");
+    if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
+        madeDirectory.clear();
+        if (!CreateDirectoryTree(target.substr(0, separator))) return false;
+        madeDirectory = target.substr(0, separator);
+    }
+    // A read-only or locked target, a directory or a name the file system refuses fails here,
+    // before any data is written.
+    bool exists = false;
+    if (!platform::CanReplaceFile(target, exists)) return false;
+    platform::File out;
+    std::wstring writePath = target;
+    // Should a file of that name appear meanwhile, it gets the replacement route after all.
+    if (exists || !out.CreateExclusive(target)) {
+        if (!out.CreateReplacementFor(target, writePath)) return false;
+    }
+    // The close is checked: a write error can surface only when the last data is handed over.
+    bool ok = CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close() &&
+              (writePath == target || platform::ReplacePath(writePath, target));
+    if (!ok) {
+        out.Close();
+        platform::DeletePath(writePath);
+    }
+    return ok;
+}
+
+bool IsAsciiLetterMatch(const std::wstring& text, size_t at, const wchar_t* upper) {
+    for (size_t i = 0; upper[i] != L'\0'; ++i) {
+        wchar_t c = text[at + i];
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+// Windows opens a device for these names in any directory, whatever follows the first dot and
+// whatever spaces precede it ("nul.txt", "COM1 ", "aux .log"). Leading spaces are skipped too: not
+// needed under Wine, but refusing " NUL" costs nothing.
+bool IsReservedDeviceName(const std::wstring& text) {
+    size_t begin = text.find_first_not_of(L' ');
+    if (begin == std::wstring::npos) return false;
+    std::wstring segment = text.substr(begin);
+    size_t end = segment.find(L'.');
+    if (end == std::wstring::npos) end = segment.size();
+    while (end > 0 && segment[end - 1] == L' ') --end;
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (std::wcslen(device) == end && IsAsciiLetterMatch(segment, 0, device)) return true;
+    }
+    if (end != 4 || !(IsAsciiLetterMatch(segment, 0, L"COM") || IsAsciiLetterMatch(segment, 0, L"LPT"))) return false;
+    wchar_t digit = segment[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+}
+
+bool IsSafeSegment(const std::wstring& segment) {
+    if (segment.empty() || segment == L"..") return false;
+    // Under Windows path rules a dots-only segment never reaches a parent: as the last segment it
+    // names the folder itself, elsewhere it becomes a name the file system refuses. Accepted.
+    if (segment.find_first_not_of(L'.') == std::wstring::npos) return true;
+    // Windows drops trailing dots and spaces (all of them at the end of a path, one dot elsewhere),
+    // so "a." or "b " would write "a" or "b", and ".. " would come close to "..".
+    if (segment.back() == L'.' || segment.back() == L' ') return false;
+    return !IsReservedDeviceName(segment);
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const std::wstring& name) {
+    if (name.empty() || IsPathSeparator(name[0])) return false;
+    // A colon names a drive or an alternate stream; a NUL ends the name early in every system call.
+    if (name.find_first_of(std::wstring(L":\0", 2)) != std::wstring::npos) return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) return IsSafeSegment(name.substr(start));
+        if (!IsSafeSegment(name.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+}
+
+bool CreateDirectoryTree(const std::wstring& path) {
+    // A name of 32768 bytes can describe some 16000 levels. When the whole path is too long for the
+    // system, the deepest level could never be made: fail before creating any of them.
+    if (path.empty() || platform::IsPathTooLong(path)) return false;
+    if (platform::GetPathKind(path) == platform::PathKind::Directory) return true;
+    // Walk up to the first directory that exists, remembering where each missing level ends, then
+    // create them top down, without recursion. One buffer holds every prefix.
+    std::vector<size_t> missingEnds{path.size()};
+    std::wstring prefix;
+    prefix.reserve(path.size());
+    size_t end = path.size();
+    for (;;) {
+        size_t separator = path.find_last_of(L"\\/", end - 1);
+        if (separator == std::wstring::npos || separator == 0) break;
+        prefix.assign(path, 0, separator);
+        if (platform::GetPathKind(prefix) == platform::PathKind::Directory) break;
+        missingEnds.push_back(separator);
+        end = separator;
+    }
+    for (size_t i = missingEnds.size(); i-- > 0;) {
+        prefix.assign(path, 0, missingEnds[i]);
+        if (platform::MakeDirectory(prefix) == platform::MakeDirResult::Failed) return false;
+    }
+    return true;
+}
+
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder) {
+    ArchiveReader reader;
+    uint32_t entryCount = 0;
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
+    if (entryCount == 0) return true;
+    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
+    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+    PayloadEntryInfo entry;
+    std::wstring madeDirectory;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
+        if (!ReadEntryHeader(reader, entry)) return false;
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory)) return false;
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
+    }
+    return true;
+}
+
+bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries) {
+    entries.clear();
+    ArchiveReader reader;
+    uint32_t entryCount = 0;
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        PayloadEntryInfo entry;
+        if (!ReadEntryHeader(reader, entry) || !reader.Skip(entry.size)) return false;
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}

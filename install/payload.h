@@ -1,0 +1,45 @@
+#pragma once
+// The payload archive "patch_payload.dat" and its extraction into the game folder.
+//
+// Layout, all integers little-endian, read front to back once, never seeking:
+//   header   magic "PTPAYLD1" (8 bytes), entryCount u32 (0 to 200000)
+//   entry    nameLength i32 (1 to 32768), name (UTF-8, "/" or "\" between directories),
+//            dataSize i64 (0 or more), data (dataSize bytes, stored as is)
+// Entries follow each other directly; bytes after the last entry are never read.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes every entry of the archive into the game folder, in archive order, creating directories on
+// the way. An entry whose target exists is written to a new file beside it and put in place of the
+// target only once all of its data is written and closed; a new target is removed again when its
+// entry fails. So a failure never leaves a target truncated or half written: it keeps its previous
+// content or stays absent. Never writes outside `gameFolder`
+// (names are checked by IsSafeRelativePath first). True when every entry was written (also for an
+// archive without entries); false at the first failure, with earlier entries left written.
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder);
+
+// The test every entry name passes before anything is written for it. Refuses empty names, colons,
+// NUL characters, a leading separator, and any segment that is empty, "..", a reserved Windows
+// device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and the superscript digits,
+// with any extension or trailing spaces), or that ends in a dot or a space (Windows would drop them
+// and write another name). Accepts "." and segments made only of three or more dots.
+bool IsSafeRelativePath(const std::wstring& name);
+
+// Creates the directory and every missing one above it, top down, without recursion. True when the
+// directory exists afterwards or something of that name already stood there (a plain file in the
+// way is caught when the file below it is opened).
+bool CreateDirectoryTree(const std::wstring& path);
+
+// One entry as the reader sees it: the name converted as ExtractPayload converts it ("/" turned into
+// "\"), the raw UTF-8 name bytes, and the data size.
+struct PayloadEntryInfo {
+    std::wstring name;
+    std::string rawName;
+    uint64_t size;
+};
+
+// Lists the entries without extracting, with the same checks as ExtractPayload (magic, counts,
+// lengths, unsafe names, data running past the end of the file). False on a malformed archive;
+// `entries` then holds the entries read before the fault.
+bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries);

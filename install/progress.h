@@ -1,0 +1,34 @@
+#pragma once
+// A process-wide observer of long work: the file digest and the payload extraction report to it
+// after every chunk they move (at most 65536 bytes apart) and once at each file's start and end.
+// The installer window uses it to keep its messages flowing during an install; the authors' tool
+// draws a progress bar. Everything runs on one thread, so the observer is a plain global.
+#include <cstdint>
+
+struct WorkProgress {
+    enum class Phase { Hashing, Extracting } phase;
+    // Hashing: bytes of the file read so far, of its size. Extracting: bytes of the archive consumed
+    // so far, headers included, of the archive file's size (the sum of the entry sizes is not known
+    // before the end), so bytesDone reaches bytesTotal only when the archive has no trailing bytes.
+    uint64_t bytesDone;
+    uint64_t bytesTotal;
+    // Hashing: 0 then 1 of 1. Extracting: entries completed, of entryCount.
+    uint32_t filesDone;
+    uint32_t filesTotal;
+};
+
+using WorkObserver = void (*)(const WorkProgress& progress, void* context);
+
+// nullptr clears. The observer is called synchronously from inside the working loop.
+void SetWorkObserver(WorkObserver observer, void* context);
+
+// Owned by progress.cpp; read inline by the working loops so that, with no observer set, a report
+// costs a null check.
+extern WorkObserver gWorkObserver;
+extern void* gWorkObserverContext;
+
+inline void ReportWork(WorkProgress::Phase phase, uint64_t bytesDone, uint64_t bytesTotal, uint32_t filesDone,
+                       uint32_t filesTotal) {
+    if (!gWorkObserver) return;
+    gWorkObserver(WorkProgress{phase, bytesDone, bytesTotal, filesDone, filesTotal}, gWorkObserverContext);
+}

@@ -1,0 +1,137 @@
+#include "install/verify.h"
+
+#include <vector>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "install/progress.h"
+#include "manifest/manifest.h"
+#include "platform/digest.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr size_t kHashBlock = 65536;
+
+// One directory's listing, read whole and closed before its subdirectories are searched, so the
+// search holds one open directory at a time however deep the tree is.
+struct PendingDirectory {
+    std::wstring path;
+    std::vector<platform::DirEntry> entries;
+    size_t next = 0;
+};
+
+bool ReadListing(const std::wstring& path, PendingDirectory& out) {
+    out.path = path;
+    out.entries.clear();
+    out.next = 0;
+    platform::DirectoryReader reader;
+    if (!reader.Open(path)) return false;
+    platform::DirEntry entry;
+    while (reader.Next(entry)) {
+        if (entry.name == L"." || entry.name == L"..") continue;
+        out.entries.push_back(entry);
+    }
+    return true;
+}
+
+bool ReadFileSize(const std::wstring& path, uint64_t& size) {
+    platform::File file;
+    return file.OpenRead(path, platform::Share::ReadOnly) && file.GetSize(size);
+}
+
+}  // namespace
+
+std::wstring FileNamePart(const std::wstring& path) {
+    size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+bool FindFileByName(const std::wstring& directory, const std::wstring& name, std::wstring& foundPath) {
+    std::vector<PendingDirectory> stack(1);
+    if (!ReadListing(directory, stack.back())) return false;
+    while (!stack.empty()) {
+        PendingDirectory& top = stack.back();
+        if (top.next == top.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const platform::DirEntry& entry = top.entries[top.next++];
+        std::wstring fullPath = JoinPath(top.path, entry.name);
+        if (entry.isDirectory) {
+            if (entry.isLink) continue;
+            PendingDirectory child;
+            // A subdirectory that cannot be listed holds nothing we can find.
+            if (ReadListing(fullPath, child)) stack.push_back(std::move(child));
+            continue;
+        }
+        if (EqualsIgnoreAsciiCase(entry.name, name)) {
+            foundPath = fullPath;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring LocateGameFile(const std::wstring& gameFolder, const std::wstring& relativePath) {
+    std::wstring direct = JoinPath(gameFolder, relativePath);
+    if (platform::GetPathKind(direct) == platform::PathKind::File) return direct;
+    std::wstring name = FileNamePart(relativePath);
+    if (name.empty()) return std::wstring();
+    std::wstring found;
+    if (!FindFileByName(gameFolder, name, found)) return std::wstring();
+    return found;
+}
+
+bool ComputeFileDigest(const std::wstring& path, std::wstring& digest) {
+    platform::File file;
+    uint64_t total = 0;
+    if (!file.OpenRead(path, platform::Share::ReadOnly)) return false;
+    if (!file.GetSize(total)) total = 0;
+    platform::Sha256 sha;
+    if (!sha.Begin()) return false;
+    ReportWork(WorkProgress::Phase::Hashing, 0, total, 0, 1);
+    char block[kHashBlock];
+    uint64_t done = 0;
+    for (;;) {
+        size_t got = 0;
+        // A read error is not the end of the file: the digest of part of it would be wrong.
+        if (!file.Read(block, sizeof(block), got)) return false;
+        if (got == 0) break;
+        if (!sha.Update(block, got)) return false;
+        done += got;
+        ReportWork(WorkProgress::Phase::Hashing, done, total, 0, 1);
+        if (got < sizeof(block)) break;
+    }
+    platform::Sha256Digest value{};
+    if (!sha.Finish(value)) return false;
+    static const wchar_t kHexDigits[] = L"0123456789ABCDEF";
+    digest.clear();
+    for (uint8_t byte : value) {
+        digest.push_back(kHexDigits[byte >> 4]);
+        digest.push_back(kHexDigits[byte & 15]);
+    }
+    ReportWork(WorkProgress::Phase::Hashing, done, total, 1, 1);
+    return true;
+}
+
+RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& suffix, std::wstring* foundPath) {
+    std::wstring relativePath = ManifestGetLocalized(("RelativePath" + suffix).c_str());
+    std::wstring expectedHash = ManifestGetLocalized(("ExpectedHash" + suffix).c_str());
+    std::wstring expectedSize = ManifestGetLocalized(("ExpectedSize" + suffix).c_str());
+    if (relativePath.empty() || expectedHash.empty() || expectedSize.empty()) return RecordCheck::KeyMissing;
+    std::wstring path = LocateGameFile(gameFolder, relativePath);
+    if (path.empty()) return RecordCheck::FileNotFound;
+    if (foundPath) *foundPath = path;
+    uint64_t size = 0;
+    if (!ReadFileSize(path, size)) return RecordCheck::CannotOpen;
+    // The size is compared first, so a wrong file of the right name costs no hashing.
+    if (static_cast<int64_t>(size) != ParseLenientInt64(expectedSize)) return RecordCheck::SizeDiffers;
+    std::wstring digest;
+    if (!ComputeFileDigest(path, digest)) return RecordCheck::CannotOpen;
+    return EqualsIgnoreAsciiCase(digest, expectedHash) ? RecordCheck::Match : RecordCheck::DigestDiffers;
+}
+
+bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix) {
+    return CheckFileRecord(gameFolder, suffix, nullptr) == RecordCheck::Match;
+}

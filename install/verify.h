@@ -1,0 +1,38 @@
+#pragma once
+// Proof that a folder is the game's folder: one known game file, named in the patch manifest by a
+// file record of three keys sharing a suffix (empty for the primary record, "2" for the alternate):
+// RelativePath<s> (path below the folder, "\" or "/"), ExpectedHash<s> (SHA-256 as 64 hexadecimal
+// digits, either case) and ExpectedSize<s> (decimal bytes). Each value is fetched with
+// ManifestGetLocalized, so a language variant such as ExpectedHash2.ko wins over the bare key.
+#include <string>
+
+// True when the record's file exists below the folder (at its path, or found by name) with the
+// expected size and digest.
+bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix);
+
+enum class RecordCheck { Match, KeyMissing, FileNotFound, CannotOpen, SizeDiffers, DigestDiffers };
+
+// The same steps as VerifyFileRecord, telling why a record does not match. `foundPath` (may be
+// null) receives the located file when there is one. The size is compared before anything is
+// hashed; a digest that cannot be computed counts as CannotOpen.
+RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& suffix, std::wstring* foundPath);
+
+// The game file at folder + relative path when that is a file; otherwise the first file found below
+// the folder with the relative path's last name (letter case of A-Z ignored); empty when none.
+std::wstring LocateGameFile(const std::wstring& gameFolder, const std::wstring& relativePath);
+
+// The text after the last "\" or "/", or the whole path when it has neither.
+std::wstring FileNamePart(const std::wstring& path);
+
+// Depth-first search of the tree below `directory`, each directory's entries in the order the file
+// system delivers them, a subdirectory searched as soon as it is met. Directories are never a
+// match, and directory links (symbolic links, junctions, other reparse points) are not entered, so
+// a link back up the tree cannot make the search endless. Works with its own stack, not recursion,
+// whatever the depth. True with `foundPath` set on a match; false with it untouched otherwise.
+bool FindFileByName(const std::wstring& directory, const std::wstring& name, std::wstring& foundPath);
+
+// SHA-256 of the file's content as 64 upper-case hexadecimal digits, read in 65536-byte blocks
+// (memory does not depend on the size). The file is opened for shared reading only, so a file
+// another program holds open for writing is refused. False, with `digest` untouched, when the file
+// cannot be opened or read to its end, or the digest fails.
+bool ComputeFileDigest(const std::wstring& path, std::wstring& digest);
