@@ -270,8 +270,10 @@ TEST_F(BannerTest, DownloadsShareOneTimeBudget) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(Widths(), std::vector<uint32_t>{100});
     EXPECT_TRUE(temp.Files().empty());
-    EXPECT_LT(elapsed, 1800);
+    // The second download is not even tried: a limit per download would have asked twice.
     EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_GE(elapsed, 750);
+    EXPECT_LT(elapsed, 800 + 3000);  // generous: the machine may be busy
 }
 
 TEST(BannerRotation, HoldsSlidesAndWraps) {
