@@ -90,7 +90,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LoadBanners();
     ::DestroyWindow(loading);
 
-    RegisterWindowClass(kBannerViewWindowClass, BannerViewProc, IDC_ARROW, COLOR_WINDOW);
+    RegisterWindowClass(kBannerViewClassName, BannerViewProc, IDC_ARROW, COLOR_WINDOW);
     RegisterWindowClass(kInstallerWindowClass, InstallerWndProc, IDC_ARROW, COLOR_BTNFACE);
     HWND installer = CreateInstallerWindow();
     // Without the window nothing could ever end the loop: go straight to shutdown.

@@ -50,7 +50,7 @@ HWND CreateEditBox(HWND parent, const wchar_t* text, DWORD style, int id, int x,
 // first control row below the banner area.
 int CreateBannerArea(HWND window) {
     if (gBannerList.empty() || gBannerAreaHeight <= 0) return 24;
-    gBannerView = CreateChild(window, kBannerViewWindowClass, L"", kChildStyle, 0, kLeft, 24, kFullWidth,
+    gBannerView = CreateChild(window, kBannerViewClassName, L"", kChildStyle, 0, kLeft, 24, kFullWidth,
                               gBannerAreaHeight);
     StartBannerRotation();
     if (gBannerList.size() > 1) ::SetTimer(window, kBannerTimerId, kBannerTimerPeriodMs, nullptr);

@@ -6,7 +6,6 @@
 #include <string>
 
 constexpr wchar_t kInstallerWindowClass[] = L"PatchNativeInstaller";
-constexpr wchar_t kBannerViewWindowClass[] = L"PatchBannerView";
 
 constexpr int kInstallerWindowWidth = 758;  // outer size; the height is the banner area + 520
 constexpr int kInstallerWindowBaseHeight = 520;
