@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools
   googletest libgtest-dev libssl-dev openssl
   clang libclang-rt-14-dev
-  libstb-dev libtomlplusplus-dev libcli11-dev
+  libstb-dev libtomlplusplus-dev libcli11-dev libcurl4-openssl-dev
   wine wine64 fonts-wine fonts-wqy-microhei
   xvfb xauth x11-apps imagemagick
   python3 time tar coreutils bc

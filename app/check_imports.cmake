@@ -1,0 +1,25 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when PatchInstaller.exe imports any DLL directly beyond the ones every Windows process has
+# mapped before its own code runs (kernel32, user32, gdi32, advapi32 and the C runtime). Anything
+# else must be delay-loaded, so that it is looked up only after the DLL search has been restricted.
+# Usage: cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+set(allowed kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll)
+set(found)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" dll)
+  list(APPEND found ${dll})
+  if(NOT dll IN_LIST allowed)
+    message(SEND_ERROR "imported directly, must be delay-loaded: ${dll}")
+  endif()
+endforeach()
+if(NOT "kernel32.dll" IN_LIST found)
+  message(FATAL_ERROR "no import table read from ${EXE}")
+endif()
+message(STATUS "direct imports: ${found}")

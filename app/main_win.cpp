@@ -1,0 +1,108 @@
+// The process's graphical entry point: start-up, the message loop and shutdown on the one thread.
+#include <windows.h>
+// gdiplus.h needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out of windows.h.
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <string>
+
+#include "banner/banner_view_win.h"
+#include "banner/banners.h"
+#include "manifest/manifest.h"
+#include "ui/installer_window_win.h"
+#include "ui/loading_window_win.h"
+#include "ui/ui_text.h"
+
+namespace {
+
+// Token of the running GDI+; 0 while none was returned.
+ULONG_PTR gGdiplusToken = 0;
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+// The installer is shipped beside user-supplied files, often in a Downloads folder: a DLL there
+// named like a system DLL must never be loaded in its place. Only kernel32, user32, gdi32 and
+// advapi32 are imported directly; every other DLL is delay-loaded, so it is first looked up after
+// this call has limited the search to the system folder. Looked up by name because systems
+// without the loader update lack the function; they keep the default search.
+void RestrictDllSearchToSystemFolder() {
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    FARPROC proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    if (!proc) return;
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(proc));
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, const wchar_t* cursor, int colorIndex) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = gInstance;
+    windowClass.hCursor = cursor ? ::LoadCursorW(nullptr, cursor) : nullptr;
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(colorIndex + 1));
+    windowClass.lpszClassName = name;
+    ::RegisterClassW(&windowClass);
+}
+
+// Shown topmost in the middle of the work area and painted once: no messages are pumped while
+// the manifest and the banners load, so it is never repainted.
+HWND ShowLoadingWindow() {
+    HWND loading = ::CreateWindowExW(WS_EX_TOPMOST, kLoadingWindowClass, L"Loading", WS_POPUP | WS_BORDER,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, kLoadingWindowWidth, kLoadingWindowHeight,
+                                     nullptr, nullptr, gInstance, nullptr);
+    RECT workArea{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    const POINT corner = CenterOnWorkArea(workArea, kLoadingWindowWidth, kLoadingWindowHeight);
+    ::SetWindowPos(loading, HWND_TOPMOST, corner.x, corner.y, kLoadingWindowWidth, kLoadingWindowHeight,
+                   SWP_SHOWWINDOW);
+    ::UpdateWindow(loading);
+    return loading;
+}
+
+HWND CreateInstallerWindow() {
+    const std::wstring title = WindowTitleText();
+    return ::CreateWindowExW(0, kInstallerWindowClass, title.c_str(), kInstallerWindowStyle, CW_USEDEFAULT,
+                             CW_USEDEFAULT, kInstallerWindowWidth, gBannerAreaHeight + kInstallerWindowBaseHeight,
+                             nullptr, nullptr, gInstance, nullptr);
+}
+
+void RunMessageLoop() {
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystemFolder();
+    gInstance = instance;
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ::Gdiplus::GdiplusStartup(&gGdiplusToken, &gdiplusInput, nullptr);
+    CreateUiFonts();
+
+    RegisterWindowClass(kLoadingWindowClass, LoadingWndProc, nullptr, COLOR_WINDOW);
+    HWND loading = ShowLoadingWindow();
+    LoadPatchManifest();
+    SettleInstallLanguage();
+    LoadBanners();
+    ::DestroyWindow(loading);
+
+    RegisterWindowClass(kBannerViewClassName, BannerViewProc, IDC_ARROW, COLOR_WINDOW);
+    RegisterWindowClass(kInstallerWindowClass, InstallerWndProc, IDC_ARROW, COLOR_BTNFACE);
+    HWND installer = CreateInstallerWindow();
+    // Without the window nothing could ever end the loop: go straight to shutdown.
+    if (installer) {
+        ::ShowWindow(installer, SW_SHOW);
+        ::UpdateWindow(installer);
+        RunMessageLoop();
+    }
+
+    ClearBanners();  // the images belong to GDI+, so before it shuts down
+    if (gGdiplusToken != 0) ::Gdiplus::GdiplusShutdown(gGdiplusToken);
+    gGdiplusToken = 0;
+    ::CoUninitialize();
+    return 0;
+}

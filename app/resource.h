@@ -1,0 +1,3 @@
+#pragma once
+// Resource identifiers of PatchInstaller.exe (shared with the resource script and the tests).
+#define IDI_ICON1 101

@@ -1,0 +1,26 @@
+#pragma once
+// The end-to-end scenarios; each returns true when every one of its checks passed.
+#include <string>
+
+namespace e2e {
+
+bool IconResource();
+bool LoadingWindow();
+bool ReadyWindow(int language);
+bool BannersShiftTheLayout();
+bool BrowseCancel(int language);
+bool BrowsePick();
+
+bool NoFolder();
+bool NoPayload(const std::string& variant);  // "no-manifest", "empty-manifest", "no-payload", "payload-dir"
+bool WrongFolder();
+bool InstallError();
+bool InstallSucceeds(int language, bool emptyPayload);
+bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
+bool NoDllFromAppFolder();
+bool InstallKeepsAnswering();
+
+// Starts the installer where it lies, installs into `gameFolder` and saves screenshots on the way.
+bool DriveDemo(const std::wstring& gameFolder);
+
+}  // namespace e2e

@@ -1,0 +1,65 @@
+// Image decoding with stb_image (Debian's libstb-dev), which recognises the format by its content.
+// The whole image is decoded, so a truncated or corrupt file is refused as GDI+ would refuse it;
+// only the size is kept, as nothing draws natively.
+#include <cstdio>
+
+#include "platform/image.h"
+#include "platform/text.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+namespace platform {
+
+struct Image::State {
+    bool loaded = false;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+Image::Image() : state_(new State) {}
+Image::~Image() = default;
+Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {
+    other.state_.reset(new State);
+}
+Image& Image::operator=(Image&& other) noexcept {
+    if (this != &other) state_.swap(other.state_);
+    return *this;
+}
+
+bool Image::Load(const std::wstring& path) {
+    Reset();
+    std::string native = ConvertWideToUtf8(path);
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    std::FILE* file = std::fopen(native.c_str(), "rb");
+    if (file == nullptr) return false;
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    stbi_uc* pixels = stbi_load_from_file(file, &width, &height, &channels, 0);
+    std::fclose(file);
+    if (pixels == nullptr) return false;
+    stbi_image_free(pixels);
+    state_->loaded = true;
+    state_->width = static_cast<uint32_t>(width);
+    state_->height = static_cast<uint32_t>(height);
+    return true;
+}
+
+void Image::Reset() {
+    *state_ = State();
+}
+
+bool Image::IsLoaded() const {
+    return state_->loaded;
+}
+uint32_t Image::Width() const {
+    return state_->width;
+}
+uint32_t Image::Height() const {
+    return state_->height;
+}
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the Windows installer, makes the demo patch, and runs one complete install under Wine:
+# the installer starts beside the demo patch, the end-to-end driver chooses a scratch copy of the
+# demo game folder, presses Install and closes the success box. Screenshots: build/demo-shots/.
+# Without a DISPLAY everything runs in a headless X server (Xvfb).
+# The demo patch comes from the authors' tool (scripts/make-demo.sh, with banners served on
+# 127.0.0.1:8765 while the installer runs) or, where that tool is not there, from the end-to-end
+# driver's own generator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+demo=build/demo
+shots=build/demo-shots
+
+if [ "${1:-}" != "--under-x" ]; then
+  bash scripts/setup.sh
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows -j "$(nproc)" --target PatchInstaller e2e_driver
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --under-x
+  fi
+  exec bash "$0" --under-x
+fi
+
+export WINE_PREFIX_DIR="$PWD/build/wineprefix-demo"
+source scripts/wine-env.sh
+server=""  # the web server of the demo's banners, when there is one
+stop() {
+  [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+}
+trap stop EXIT
+# Start the server first, so that no Wine process waits on it; stop it before X goes away.
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1 || true
+
+driver=build/windows/e2e/e2e_driver.exe
+rm -rf "$demo" "$shots"
+mkdir -p "$demo" "$shots"
+authors_demo=no
+if [ -f scripts/make-demo.sh ]; then
+  # Also writes a fresh copy of the demo game folder to $demo/game.
+  if bash scripts/make-demo.sh "$PWD/$demo"; then
+    authors_demo=yes
+  else
+    echo "== scripts/make-demo.sh failed: using the end-to-end driver's demo patch instead"
+    rm -rf "$demo" && mkdir -p "$demo"
+  fi
+fi
+if [ "$authors_demo" = yes ]; then
+  app="$demo"
+  python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
+  server=$!
+  sleep 0.5
+else
+  app="$demo/app"
+  wine "$driver" make-demo "$PWD/$demo"
+  # The install goes into a scratch copy; the template stays as the game was.
+  cp -a "$demo/game-template" "$demo/game"
+fi
+cp build/windows/PatchInstaller.exe "$app/"
+
+echo "== installer: $app/PatchInstaller.exe"
+ls -l "$app"
+wine "$driver" drive-demo "$PWD/$app/PatchInstaller.exe" "$PWD/$demo/game" "$PWD/$shots"
+echo "== game folder after the install ($demo/game):"
+(cd "$demo/game" && find . -type f | sort | while read -r f; do printf '  %8d  %s\n' "$(stat -c %s "$f")" "$f"; done)
+echo "== screenshots:"
+ls -1 "$shots"

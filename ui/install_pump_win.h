@@ -1,0 +1,13 @@
+#pragma once
+// Keeps the installer window answering while the install works on the UI thread. The hashing and
+// copy loops report to the process-wide work observer; at most every kInstallPumpIntervalMs the
+// observer dispatches what is pending (paint, timers, the system's own messages) and drops user
+// input to the installer window, so nothing the user does can start or stop anything meanwhile.
+#include <windows.h>
+
+constexpr DWORD kInstallPumpIntervalMs = 50;
+
+// From disabling the Install button until the result box: the observer is set and input dropped.
+void BeginInstallPump();
+void EndInstallPump();
+bool InstallPumpActive();
