@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "banner/assets.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -14,21 +15,11 @@
 #include "tools/patchtool/patch_build.h"
 #include "ui/ui_text.h"
 
-// The asset archive's reader belongs to the banner module; until it is part of the build, inspect
-// says so instead of reading the archive with a reader of its own.
-#if __has_include("banner/assets.h")
-#include "banner/assets.h"
-#define PATCHTOOL_ASSET_READER 1
-#else
-#define PATCHTOOL_ASSET_READER 0
-#endif
-
 namespace {
 
 using Warnings = std::vector<std::string>;
 
 const wchar_t kPayloadFileName[] = L"patch_payload.dat";
-const wchar_t kAssetFileName[] = L"patch_assets.dat";
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     platform::File file;
@@ -203,9 +194,8 @@ void ReadPayload(const std::wstring& folder, InspectReport& report) {
     }
 }
 
-#if PATCHTOOL_ASSET_READER
 void ReadAssets(const std::wstring& folder, InspectReport& report) {
-    std::wstring path = JoinPath(folder, kAssetFileName);
+    std::wstring path = JoinPath(folder, kAssetArchiveName);
     report.hasAssets = platform::GetPathKind(path) == platform::PathKind::File;
     report.assetsListed = !report.hasAssets;  // no archive: certainly no assets
     if (!report.hasAssets) return;
@@ -230,13 +220,6 @@ void ReadAssets(const std::wstring& folder, InspectReport& report) {
     }
     if (!whole) report.warnings.push_back("patch_assets.dat is damaged after the assets listed");
 }
-#else
-void ReadAssets(const std::wstring& folder, InspectReport& report) {
-    report.hasAssets = platform::GetPathKind(JoinPath(folder, kAssetFileName)) == platform::PathKind::File;
-    report.assetsListed = !report.hasAssets;  // no archive: certainly no assets
-    if (report.hasAssets) report.warnings.push_back("patch_assets.dat not listed: this build has no asset reader yet");
-}
-#endif
 
 }  // namespace
 

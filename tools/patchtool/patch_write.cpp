@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "banner/assets.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -18,7 +19,6 @@ using Problems = std::vector<std::string>;
 const char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
 const char kAssetMagic[8] = {'P', 'T', 'A', 'S', 'S', 'E', 'T', '1'};
 const wchar_t kPayloadFileName[] = L"patch_payload.dat";
-const wchar_t kAssetFileName[] = L"patch_assets.dat";
 
 void PutU32(std::string& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -101,7 +101,7 @@ bool WritePayloadFile(const PatchPlan& plan, const std::wstring& outDir, Problem
 }
 
 bool WriteAssetFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
-    return WriteOutput(outDir, kAssetFileName, problems, [&](platform::File& out, std::string& what) {
+    return WriteOutput(outDir, kAssetArchiveName, problems, [&](platform::File& out, std::string& what) {
         std::string header(kAssetMagic, sizeof kAssetMagic);
         PutU32(header, static_cast<uint32_t>(plan.assets.size()));
         if (!out.Write(header.data(), header.size())) return false;
@@ -187,7 +187,7 @@ bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& pro
     // The installer's asset reader takes an archive without assets for a damaged one; a patch
     // without Asset banners ships no archive, and a stale one from an earlier build goes.
     if (plan.assets.empty()) {
-        std::wstring stale = JoinPath(outDir, kAssetFileName);
+        std::wstring stale = JoinPath(outDir, kAssetArchiveName);
         if (platform::GetPathKind(stale) == platform::PathKind::File && !platform::DeletePath(stale)) {
             problems.push_back("patch_assets.dat: an old one in the output folder cannot be removed");
             return false;
