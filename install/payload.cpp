@@ -11,8 +11,6 @@
 namespace {
 
 constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
-constexpr uint32_t kMaxEntryCount = 200000;
-constexpr uint32_t kMaxNameLength = 32768;
 constexpr size_t kCopyChunk = 65536;
 
 // Sequential reader of the archive: small reads (headers, small entries) come out of a 64 KiB
@@ -93,7 +91,7 @@ bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
     if (!reader.ReadExact(header, sizeof(header))) return false;
     if (std::memcmp(header, kPayloadMagic, sizeof(kPayloadMagic)) != 0) return false;
     entryCount = LoadU32(header + 8);
-    return entryCount <= kMaxEntryCount;
+    return entryCount <= kMaxPayloadEntries;
 }
 
 // Reads one entry's name and size and checks the name; the reader then stands at the data.
@@ -102,7 +100,7 @@ bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry) {
     if (!reader.ReadExact(field, 4)) return false;
     // nameLength 0 or negative wraps around to a large value: one test covers 1..32768.
     uint32_t nameLength = LoadU32(field);
-    if (nameLength - 1 > kMaxNameLength - 1) return false;
+    if (nameLength - 1 > kMaxPayloadNameLength - 1) return false;
     entry.rawName.assign(nameLength, '\0');
     if (!reader.ReadExact(&entry.rawName[0], nameLength) || !reader.ReadExact(field, 8)) return false;
     uint64_t dataSize = LoadU64(field);

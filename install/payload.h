@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+constexpr uint32_t kMaxPayloadEntries = 200000;
+constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
+
 // Writes every entry of the archive into the game folder, in archive order, creating directories on
 // the way. An entry whose target exists is written to a new file beside it and put in place of the
 // target only once all of its data is written and closed; a new target is removed again when its

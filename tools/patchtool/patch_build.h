@@ -6,14 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "banner/assets.h"
+#include "install/payload.h"
 #include "tools/patchtool/definition.h"
 
-// The installer's limits. The asset ones have their own names here so that this header and the
-// asset reader's can be included together.
-constexpr uint32_t kMaxPayloadEntries = 200000;
-constexpr size_t kMaxPayloadNameBytes = 32768;
-constexpr size_t kBuildMaxAssets = 32;
-constexpr uint64_t kBuildMaxAssetSize = 52428800;
+// The installer reads at most this many banners (its other limits come from its readers' headers).
 constexpr size_t kMaxBanners = 3;
 
 struct ManifestEntry {

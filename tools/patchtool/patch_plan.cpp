@@ -101,9 +101,9 @@ bool AddAsset(const PatchDefinition& def, int64_t id, const std::string& file, c
         problems.push_back(item + "file '" + file + "' is missing or cannot be read");
         return false;
     }
-    if (asset.size > kBuildMaxAssetSize) {
+    if (asset.size > kMaxAssetSize) {
         problems.push_back(item + "file '" + file + "' is " + std::to_string(asset.size) +
-                           " bytes, more than the installer's limit of 52428800 (50 MiB)");
+                           " bytes, more than the installer's limit of " + std::to_string(kMaxAssetSize) + " (50 MiB)");
     }
     plan.assets.push_back(asset);
     return true;
@@ -181,7 +181,7 @@ void PlanBanners(const PatchDefinition& def, const std::wstring& outDir, PatchPl
         AddValue(plan, prefix + ".Source", source, item + "source", problems);
         if (!banner.link.empty()) AddValue(plan, prefix + ".Link", banner.link, item + "link", problems);
     }
-    if (plan.assets.size() > kBuildMaxAssets)
+    if (plan.assets.size() > kMaxAssetCount)
         problems.push_back("asset: " + std::to_string(plan.assets.size()) + " assets, the installer reads at most 32");
 }
 

@@ -141,8 +141,8 @@ bool CopyLocalBanner(const LocalBannerCopy& copy, const std::wstring& outDir, Pr
 }  // namespace
 
 std::string PayloadNameProblem(const std::string& name) {
-    if (name.size() > kMaxPayloadNameBytes)
-        return "name of " + std::to_string(name.size()) + " bytes, longer than the installer's limit of 32768";
+    if (name.size() > kMaxPayloadNameLength)
+        return "name of " + std::to_string(name.size()) + " bytes, longer than the installer's limit of " + std::to_string(kMaxPayloadNameLength);
     if (name.find('\\') != std::string::npos)
         return "holds '\\', which the installer takes as a folder separator";
     for (unsigned char c : name) {
@@ -161,7 +161,7 @@ std::string PayloadNameProblem(const std::string& name) {
 
 std::string PayloadCountProblem(size_t count) {
     if (count <= kMaxPayloadEntries) return std::string();
-    return "payload: " + std::to_string(count) + " files, more than the installer's limit of 200000";
+    return "payload: " + std::to_string(count) + " files, more than the installer's limit of " + std::to_string(kMaxPayloadEntries);
 }
 
 void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems) {
