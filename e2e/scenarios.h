@@ -8,6 +8,9 @@ bool IconResource();
 bool LoadingWindow();
 bool ReadyWindow(int language);
 bool BannersShiftTheLayout();
+bool BannersFromThreeSources();
+bool OneBannerNeverSlides();
+bool SilentBannerServerOnlyDelays();
 bool BrowseCancel(int language);
 bool BrowsePick();
 

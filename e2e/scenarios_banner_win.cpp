@@ -115,7 +115,7 @@ bool BannersFromThreeSources() {
         WriteFileAt(session.stage.app() + L"\\art\\three.bmp", SolidBmp(690, 150, kBlue));
     SetEntry(patch.manifest, "Banner1.Link", Utf8(probe));
     if (!checks.Expect(staged, "banner server, asset archive, local image and link probe") ||
-        !Launch(checks, session, patch, 2, L"Patch Installer", true)) {
+        !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present)) {
         return checks.Finish();
     }
     const DWORD shown = ::GetTickCount();
@@ -171,7 +171,7 @@ bool OneBannerNeverSlides() {
     SetEntry(patch.manifest, "Banner1.Source", "one.bmp");
     const bool staged = WriteFileAt(session.stage.app() + L"\\one.bmp", SolidBmp(690, 120, kBlue));
     if (!checks.Expect(staged, "banner image beside the installer") ||
-        !Launch(checks, session, patch, 2, L"Patch Installer", true)) {
+        !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present)) {
         return checks.Finish();
     }
     checks.Expect(WaitFor([&] { return ViewPixel(session.bannerView, 345, 60) == kBlue; }, 2000),
