@@ -10,10 +10,8 @@ out="${1:?usage: make-demo.sh OUT [PATCHTOOL]}"
 patchtool="${2:-}"
 if [ -z "$patchtool" ]; then
   patchtool="$root/build/release/tools/patchtool"
-  if [ ! -x "$patchtool" ]; then
-    cmake --preset release -S "$root" >/dev/null
-    cmake --build --preset release --target patchtool -j2 >/dev/null
-  fi
+  # Always through the build: a no-op when nothing changed, a rebuild when a source did.
+  (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target patchtool -j2 >/dev/null)
 fi
 
 stage="$(mktemp -d)"

@@ -3,9 +3,8 @@
 # the installer starts beside the demo patch, the end-to-end driver chooses a scratch copy of the
 # demo game folder, presses Install and closes the success box. Screenshots: build/demo-shots/.
 # Without a DISPLAY everything runs in a headless X server (Xvfb).
-# The demo patch comes from the authors' tool (scripts/make-demo.sh, with banners served on
-# 127.0.0.1:8765 while the installer runs) or, where that tool is not there, from the end-to-end
-# driver's own generator.
+# The demo patch is built by the authors' tool (scripts/make-demo.sh); its "Url" banner is served
+# on 127.0.0.1:8765 while the installer runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,27 +36,12 @@ wine cmd /c exit >/dev/null 2>&1 || true
 driver=build/windows/e2e/e2e_driver.exe
 rm -rf "$demo" "$shots"
 mkdir -p "$demo" "$shots"
-authors_demo=no
-if [ -f scripts/make-demo.sh ]; then
-  # Also writes a fresh copy of the demo game folder to $demo/game.
-  if bash scripts/make-demo.sh "$PWD/$demo"; then
-    authors_demo=yes
-  else
-    echo "== scripts/make-demo.sh failed: using the end-to-end driver's demo patch instead"
-    rm -rf "$demo" && mkdir -p "$demo"
-  fi
-fi
-if [ "$authors_demo" = yes ]; then
-  app="$demo"
-  python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
-  server=$!
-  sleep 0.5
-else
-  app="$demo/app"
-  wine "$driver" make-demo "$PWD/$demo"
-  # The install goes into a scratch copy; the template stays as the game was.
-  cp -a "$demo/game-template" "$demo/game"
-fi
+# Also writes a fresh copy of the demo game folder to $demo/game, the folder the install goes into.
+bash scripts/make-demo.sh "$PWD/$demo"
+app="$demo"
+python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
+server=$!
+sleep 0.5
 cp build/windows/PatchInstaller.exe "$app/"
 
 echo "== installer: $app/PatchInstaller.exe"
