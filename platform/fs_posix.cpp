@@ -11,18 +11,12 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/posix_path.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
-std::string NativePath(const std::wstring& path) {
-    std::string native = ConvertWideToUtf8(path);
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    return native;
-}
 
 int OpenFd(const std::wstring& path, int flags, mode_t mode = 0644) {
     int fd;

@@ -10,18 +10,12 @@
 #include <random>
 
 #include "platform/temp.h"
+#include "platform/posix_path.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
-std::string NativePath(const std::wstring& path) {
-    std::string native = ConvertWideToUtf8(path);
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    return native;
-}
 
 uint32_t NextCandidate() {
     // Seeded once per process; the counter keeps names of one process apart even when the seed of

@@ -9,12 +9,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
-
 std::string Line(const std::string& key, const std::string& text, const char* end = "\n") {
     return key + "=" + EncodeBase64(text) + end;
 }
@@ -50,12 +44,12 @@ TEST(ManifestFile, LineEndsAndMalformedLines) {
         // With CR alone the file is one line: the first key, and a value with CRs and "=" inside,
         // which the strict native decoder refuses and CryptStringToBinaryA reads up to the padding.
         {"CR only", Line("LanguageIndex", "2", "\r") + Line("WindowTitle", "Title", "\r"),
-         {{"LanguageIndex", kWindows ? L"2" : L""}}},
+         {{"LanguageIndex", test::kWindows ? L"2" : L""}}},
         {"last line without LF", Line("A", "1") + Line("B", "2", ""), {{"A", L"1"}, {"B", L"2"}}},
         {"byte-order mark joins the first key", "\xEF\xBB\xBF" + body,
          {{"\xEF\xBB\xBFLanguageIndex", L"2"}, {"WindowTitle", L"Title"}}},
         // The key keeps its blank; the value's leading blank is the decoder's to refuse or skip.
-        {"blanks around =", "WindowTitle = " + EncodeBase64("T") + "\n", {{"WindowTitle ", kWindows ? L"T" : L""}}},
+        {"blanks around =", "WindowTitle = " + EncodeBase64("T") + "\n", {{"WindowTitle ", test::kWindows ? L"T" : L""}}},
         {"empty key, no =, empty and CR-only lines", "=" + EncodeBase64("x") + "\nnoequals\n\n\r\n" + body,
          {{"LanguageIndex", L"2"}, {"WindowTitle", L"Title"}}},
         {"equals inside the value is padding", "K=" + EncodeBase64("a") + "\n", {{"K", L"a"}}},

@@ -12,12 +12,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
-
 struct Entry {
     std::string name;
     std::string data;
@@ -221,7 +215,7 @@ TEST(Payload, NamesAndDirectories) {
     };
     for (const Case& c : cases) {
         Sandbox box;
-        bool expectOk = kWindows ? c.windowsOk : true;
+        bool expectOk = test::kWindows ? c.windowsOk : true;
         EXPECT_EQ(box.Extract(Archive({{c.name, "data"}})), expectOk) << c.what;
         if (expectOk) {
             EXPECT_EQ(box.Read(c.written), "data") << c.what;

@@ -11,12 +11,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
-
 std::string Hex(const platform::Sha256Digest& digest) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
@@ -83,7 +77,7 @@ TEST(Base64, LeniencyDiffersByPlatformAsDocumented) {
     const char* lenient[] = {"TWE", "TW Fu", "TWFu\r\n"};
     for (const char* text : lenient) {
         std::string out;
-        EXPECT_EQ(platform::DecodeBase64(text, out), kWindows) << text;
+        EXPECT_EQ(platform::DecodeBase64(text, out), test::kWindows) << text;
     }
 }
 
@@ -120,7 +114,7 @@ const Utf8Case kUtf8Cases[] = {
 TEST(Utf8, IllFormedInputFollowsRecommendedPractice) {
     for (const Utf8Case& c : kUtf8Cases) {
         std::wstring wide = platform::ConvertUtf8ToWide(c.bytes.data(), c.bytes.size());
-        const std::u32string& expected = kWindows && !c.wine.empty() ? c.wine : c.expected;
+        const std::u32string& expected = test::kWindows && !c.wine.empty() ? c.wine : c.expected;
         EXPECT_EQ(test::CodePoints(wide), expected) << c.name;
     }
 }

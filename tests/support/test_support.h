@@ -6,6 +6,12 @@
 
 namespace test {
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 // The wide path the system builds ("\" separators) as a std::filesystem path of this platform.
 std::filesystem::path FsPath(const std::wstring& path);
 
