@@ -5,7 +5,7 @@
 // input to the installer window, so nothing the user does can start or stop anything meanwhile.
 #include <windows.h>
 
-constexpr DWORD kInstallPumpIntervalMs = 50;
+constexpr DWORD kInstallPumpIntervalMs = 100;
 
 // From disabling the Install button until the result box: the observer is set and input dropped.
 void BeginInstallPump();
