@@ -237,7 +237,7 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
         CollectFiles(payloadDir, "", plan.payload, problems);
         std::sort(plan.payload.begin(), plan.payload.end(),
                   [](const PayloadItem& a, const PayloadItem& b) { return a.name < b.name; });
-        CheckPayload(plan.payload, problems);
+        CheckPayload(plan.payload, problems, plan.warnings);
     }
     return problems.size() == before;
 }
