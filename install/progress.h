@@ -1,17 +1,20 @@
 #pragma once
 // A process-wide observer of long work: the file digest and the payload extraction report to it
-// after every chunk they move (at most 65536 bytes apart) and once at each file's start and end.
+// after every chunk they move (at most 65536 bytes apart) and once at each file's start and end;
+// the search for the game file by name reports every few hundred directory entries.
 // The installer window uses it to keep its messages flowing during an install; the authors' tool
 // draws a progress bar. Everything runs on one thread, so the observer is a plain global.
 #include <cstdint>
 
 struct WorkProgress {
-    enum class Phase { Hashing, Extracting } phase;
+    enum class Phase { Hashing, Extracting, Searching } phase;
     // Hashing: bytes of the file read so far, of its size. Extracting: bytes of the archive consumed
     // so far, headers included, of the archive file's size (the sum of the entry sizes is not known
     // before the end), so bytesDone reaches bytesTotal only when the archive has no trailing bytes.
     uint64_t bytesDone;
     uint64_t bytesTotal;
+    // Searching (the game file by name): no bytes; filesDone counts the entries looked at so far,
+    // reported every few hundred, and filesTotal is 0 because the tree's size is not known.
     // Hashing: 0 then 1 of 1. Extracting: entries completed, of entryCount.
     uint32_t filesDone;
     uint32_t filesTotal;

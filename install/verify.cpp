@@ -12,6 +12,9 @@
 namespace {
 
 constexpr size_t kHashBlock = 65536;
+// A drive root holds hundreds of thousands of entries: the window must hear from the search often
+// enough to keep answering, and a report costs a call.
+constexpr uint32_t kSearchReportEvery = 256;
 
 // One directory's listing, read whole and closed before its subdirectories are searched, so the
 // search holds one open directory at a time however deep the tree is.
@@ -50,6 +53,7 @@ std::wstring FileNamePart(const std::wstring& path) {
 bool FindFileByName(const std::wstring& directory, const std::wstring& name, std::wstring& foundPath) {
     std::vector<PendingDirectory> stack(1);
     if (!ReadListing(directory, stack.back())) return false;
+    uint32_t seen = 0;
     while (!stack.empty()) {
         PendingDirectory& top = stack.back();
         if (top.next == top.entries.size()) {
@@ -57,6 +61,9 @@ bool FindFileByName(const std::wstring& directory, const std::wstring& name, std
             continue;
         }
         const platform::DirEntry& entry = top.entries[top.next++];
+        if (++seen % kSearchReportEvery == 0) ReportWork(WorkProgress::Phase::Searching, 0, 0, seen, 0);
+        // A FIFO, device or socket of the wanted name is not the game file, and opening it could block.
+        if (!entry.isDirectory && !entry.isFile) continue;
         std::wstring fullPath = JoinPath(top.path, entry.name);
         if (entry.isDirectory) {
             if (entry.isLink) continue;

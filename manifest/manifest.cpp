@@ -26,24 +26,38 @@ void ManifestParser::TakeLine(std::string& line) {
     manifest_[line.substr(0, equals)] = DecodeManifestValue(line.substr(equals + 1));
 }
 
+void ManifestParser::Hold(const char* from, const char* to) {
+    if (overlong_) return;
+    size_t size = static_cast<size_t>(to - from);
+    if (size > kMaxManifestLineBytes - pending_.size()) {
+        // The memory goes too, so a long line does not stay paid for until the end of the file.
+        std::string().swap(pending_);
+        overlong_ = true;
+        return;
+    }
+    pending_.append(from, to);
+}
+
 void ManifestParser::Feed(const char* data, size_t size) {
     const char* end = data + size;
     while (data < end) {
         const char* lf = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(end - data)));
         if (!lf) {
-            pending_.append(data, end);
+            Hold(data, end);
             return;
         }
-        pending_.append(data, lf);
-        TakeLine(pending_);
+        Hold(data, lf);
+        if (!overlong_) TakeLine(pending_);
         pending_.clear();
+        overlong_ = false;
         data = lf + 1;
     }
 }
 
 void ManifestParser::Finish() {
-    if (!pending_.empty()) TakeLine(pending_);
+    if (!pending_.empty() && !overlong_) TakeLine(pending_);
     pending_.clear();
+    overlong_ = false;
 }
 
 bool LoadPatchManifestFile(const std::wstring& path, PatchManifest& manifest) {
@@ -51,9 +65,16 @@ bool LoadPatchManifestFile(const std::wstring& path, PatchManifest& manifest) {
     if (!file.OpenRead(path, platform::Share::All)) return false;
     ManifestParser parser(manifest);
     std::vector<char> buffer(65536);
+    size_t total = 0;
     for (;;) {
         size_t got = 0;
         bool ok = file.Read(buffer.data(), buffer.size(), got);
+        if (got > kMaxManifestFileBytes - total) {
+            // The limit cuts a line whose end was never seen: it is not the line the file holds.
+            parser.Feed(buffer.data(), kMaxManifestFileBytes - total);
+            return true;
+        }
+        total += got;
         parser.Feed(buffer.data(), got);
         // A read error ends the file like its end: what was read so far stays.
         if (!ok || got < buffer.size()) break;

@@ -51,6 +51,8 @@ public:
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
 
+    // Opens a regular file on a disk, never blocking on the way: anything else (a FIFO, a device,
+    // a directory) fails.
     bool OpenRead(const std::wstring& path, Share share);
     // Creates the file or truncates it.
     bool OpenWrite(const std::wstring& path);
@@ -85,6 +87,9 @@ private:
 struct DirEntry {
     std::wstring name;
     bool isDirectory = false;
+    // A regular file (through a link, what the link leads to); false for a FIFO, a device, a
+    // socket or a dangling link, which our readers must not open.
+    bool isFile = false;
     // A directory link (reparse point, symbolic link): listed, never followed by our searches.
     bool isLink = false;
 };

@@ -99,12 +99,16 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::OpenRead(const std::wstring& path, Share /*share*/) {
-    // POSIX has no share modes; a reader never blocks writers here.
+    // POSIX has no share modes; a reader never blocks writers here. The files read are untrusted
+    // paths: opened without blocking, so a FIFO without a writer cannot hang the open, and then
+    // refused unless regular, so neither can a FIFO, a device or a socket hang the reads.
     Close();
-    int fd = OpenFd(path, O_RDONLY);
+    int fd = OpenFd(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return false;
     }
@@ -236,15 +240,16 @@ bool DirectoryReader::Next(DirEntry& entry) {
     struct stat st;
     std::string full = state_->path + "/" + d->d_name;
     entry.isDirectory = false;
+    entry.isFile = false;
     entry.isLink = false;
     if (::lstat(full.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            struct stat target;
             entry.isLink = true;
-            entry.isDirectory = ::stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-        } else {
-            entry.isDirectory = S_ISDIR(st.st_mode);
+            // A link is what it leads to; a dangling one is neither.
+            if (::stat(full.c_str(), &st) != 0) return true;
         }
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        entry.isFile = S_ISREG(st.st_mode);
     }
     return true;
 }

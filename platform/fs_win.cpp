@@ -71,7 +71,13 @@ bool File::OpenRead(const std::wstring& path, Share share) {
     DWORD shareMode = share == Share::All ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
     state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    return state_->handle.valid();
+    if (!state_->handle.valid()) return false;
+    // Only files on a disk: a name such as CON or a pipe opens a device whose reads can block.
+    if (::GetFileType(state_->handle.get()) != FILE_TYPE_DISK) {
+        state_->handle.reset();
+        return false;
+    }
+    return true;
 }
 
 bool File::OpenWrite(const std::wstring& path) {
@@ -192,6 +198,7 @@ bool DirectoryReader::Next(DirEntry& entry) {
     entry.name = data.cFileName;
     entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entry.isFile = !entry.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
     return true;
 }
 

@@ -12,4 +12,10 @@ std::wstring ConvertUtf8ToWide(const char* bytes, size_t length);
 // Wide text back to UTF-8 (for POSIX paths and tool output); unpaired surrogates become U+FFFD.
 std::string ConvertWideToUtf8(const std::wstring& text);
 
+// Each character of the BMP mapped to its simple upper case, one to one ("ß" stays, it does
+// not become "SS"), the rest unchanged: the way Windows folds file names, with an upper-case table
+// of one entry per UTF-16 unit that leaves out mappings which do not lead back to the same lower
+// case. Two names are one file on Windows when these are equal.
+std::wstring UpperCaseAsFileNames(const std::wstring& text);
+
 }  // namespace platform

@@ -1,7 +1,9 @@
 // UTF-8 conversion for builds without MultiByteToWideChar. Wide strings hold code points here.
 #include "platform/text.h"
 
+#include <clocale>
 #include <cstdint>
+#include <cwctype>
 
 namespace platform {
 namespace {
@@ -88,6 +90,24 @@ std::string ConvertWideToUtf8(const std::wstring& text) {
         }
     }
     return out;
+}
+
+std::wstring UpperCaseAsFileNames(const std::wstring& text) {
+    // The C library's Unicode table, whatever locale the process runs in: glibc's built-in
+    // C.UTF-8 holds the simple case mappings of the Unicode version it ships.
+    static const locale_t kUtf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    std::wstring upper = text;
+    if (!kUtf8) return upper;
+    for (wchar_t& c : upper) {
+        if (c > 0xFFFF) continue;
+        wint_t mapped = ::towupper_l(static_cast<wint_t>(c), kUtf8);
+        // Windows keeps only the mappings that lead back: "ı", "ſ" or "µ" stay as
+        // they are, because their upper case is the upper case of another letter (measured on
+        // Wine's table, which gives exactly the Unicode mappings less these).
+        if (mapped > 0xFFFF || ::towlower_l(mapped, kUtf8) != static_cast<wint_t>(c)) continue;
+        c = static_cast<wchar_t>(mapped);
+    }
+    return upper;
 }
 
 }  // namespace platform

@@ -26,4 +26,15 @@ std::string ConvertWideToUtf8(const std::wstring& text) {
     return out;
 }
 
+std::wstring UpperCaseAsFileNames(const std::wstring& text) {
+    if (text.empty() || text.size() > INT_MAX) return text;
+    // The invariant locale's upper case maps each UTF-16 unit to one unit, as file names fold.
+    std::wstring upper(text.size(), L'\0');
+    int size = static_cast<int>(text.size());
+    if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), size, &upper[0], size, nullptr, nullptr,
+                        0) != size)
+        return text;
+    return upper;
+}
+
 }  // namespace platform

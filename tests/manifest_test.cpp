@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "common/text.h"
@@ -42,14 +44,14 @@ TEST(ManifestFile, LineEndsAndMalformedLines) {
         {"CR LF", Line("LanguageIndex", "2", "\r\n") + Line("WindowTitle", "Title", "\r\n"),
          {{"LanguageIndex", L"2"}, {"WindowTitle", L"Title"}}},
         // With CR alone the file is one line: the first key, and a value with CRs and "=" inside,
-        // which the strict native decoder refuses and CryptStringToBinaryA reads up to the padding.
+        // which the decoder reads up to its padding.
         {"CR only", Line("LanguageIndex", "2", "\r") + Line("WindowTitle", "Title", "\r"),
-         {{"LanguageIndex", test::kWindows ? L"2" : L""}}},
+         {{"LanguageIndex", L"2"}}},
         {"last line without LF", Line("A", "1") + Line("B", "2", ""), {{"A", L"1"}, {"B", L"2"}}},
         {"byte-order mark joins the first key", "\xEF\xBB\xBF" + body,
          {{"\xEF\xBB\xBFLanguageIndex", L"2"}, {"WindowTitle", L"Title"}}},
-        // The key keeps its blank; the value's leading blank is the decoder's to refuse or skip.
-        {"blanks around =", "WindowTitle = " + EncodeBase64("T") + "\n", {{"WindowTitle ", test::kWindows ? L"T" : L""}}},
+        // The key keeps its blank; the decoder skips the value's leading blank.
+        {"blanks around =", "WindowTitle = " + EncodeBase64("T") + "\n", {{"WindowTitle ", L"T"}}},
         {"empty key, no =, empty and CR-only lines", "=" + EncodeBase64("x") + "\nnoequals\n\n\r\n" + body,
          {{"LanguageIndex", L"2"}, {"WindowTitle", L"Title"}}},
         {"equals inside the value is padding", "K=" + EncodeBase64("a") + "\n", {{"K", L"a"}}},
@@ -103,6 +105,56 @@ TEST(ManifestFile, LongLinesAcrossBufferBoundaries) {
     PatchManifest manifest = LoadText(Line("Big", big) + Line("After", "1"));
     EXPECT_EQ(manifest["Big"], std::wstring(big.size(), L'x'));
     EXPECT_EQ(manifest["After"], L"1");
+}
+
+// Keys and value lengths: a failure prints a line, not a megabyte of value.
+std::map<std::string, size_t> Lengths(const PatchManifest& manifest) {
+    std::map<std::string, size_t> lengths;
+    for (const auto& entry : manifest) lengths[entry.first] = entry.second.size();
+    return lengths;
+}
+
+TEST(ManifestFile, OverlongLineIsSkippedWithoutBeingHeld) {
+    const size_t limit = kMaxManifestLineBytes;
+    // "Key=" and a run of "A" (Base64 of zero bytes) make a line of exactly `length` bytes.
+    auto zeros = [](size_t length) { return "Key=" + std::string(length - 4, 'A'); };
+    struct Case {
+        const char* name;
+        std::string content;
+        std::map<std::string, size_t> expected;
+    } cases[] = {
+        {"line at the limit is read", zeros(limit) + "\n", {{"Key", (limit - 4) / 4 * 3}}},
+        {"one byte over is skipped", zeros(limit + 1) + "\n" + Line("After", "1"), {{"After", 1}}},
+        {"over the limit as the last line", Line("Before", "1") + zeros(limit + 1), {{"Before", 1}}},
+        {"64 MiB line", zeros(64 << 20) + "\n" + Line("After", "1"), {{"After", 1}}},
+    };
+    for (const Case& c : cases) {
+        PatchManifest manifest;
+        ManifestParser parser(manifest);
+        size_t held = 0;
+        // Pieces of the loader's read size, as the file would arrive.
+        for (size_t at = 0; at < c.content.size(); at += 65536) {
+            parser.Feed(c.content.data() + at, std::min<size_t>(65536, c.content.size() - at));
+            held = std::max(held, parser.HeldBytes());
+        }
+        parser.Finish();
+        EXPECT_EQ(Lengths(manifest), c.expected) << c.name;
+        // The string's growth may double its room once past the limit's half, never more.
+        EXPECT_LE(held, 2 * limit) << c.name;
+    }
+}
+
+TEST(ManifestFile, BytesPastTheFileLimitAreNotRead) {
+    std::string head = Line("First", "1");
+    std::string inside = Line("Inside", "2");
+    std::string cut = Line("Cut", "3");
+    // Lines without "=" up to where the limit falls three bytes into the last line.
+    std::string filler(kMaxManifestFileBytes - head.size() - inside.size() - 3, 'x');
+    for (size_t at = 999; at < filler.size(); at += 1000) filler[at] = '\n';
+    filler.back() = '\n';
+    PatchManifest manifest = LoadText(head + filler + inside + cut);
+    PatchManifest expected = {{"First", L"1"}, {"Inside", L"2"}};
+    EXPECT_EQ(manifest, expected);
 }
 
 TEST(DecodeManifestValue, EmptyOnFailure) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "install/progress.h"
 #include "manifest/manifest.h"
 #include "support/patchtool_support.h"
 #include "support/test_support.h"
@@ -125,6 +126,54 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         EXPECT_NE(out.str().find(c.expected), std::string::npos) << c.what << ":\n" << out.str();
         // The definition has no [game2]: the alternate record always lacks its keys.
         EXPECT_NE(out.str().find("alternate file record (RelativePath2): key missing"), std::string::npos) << c.what;
+    }
+}
+
+struct WorkCounts {
+    int digests = 0;         // files hashed to their end
+    int searchReports = 0;  // reports of the search by name, one every few hundred entries
+};
+
+void CountWork(const WorkProgress& progress, void* context) {
+    WorkCounts& counts = *static_cast<WorkCounts*>(context);
+    if (progress.phase == WorkProgress::Phase::Hashing && progress.filesDone == 1) ++counts.digests;
+    if (progress.phase == WorkProgress::Phase::Searching) ++counts.searchReports;
+}
+
+TEST_F(PatchtoolApply, EachRecordIsLocatedAndHashedOnce) {
+    const struct {
+        const char* what;
+        bool apply;
+        std::string content;  // of bin/DemoGame.exe; empty: none, and 600 other files to search
+        int code;
+        int digests;
+        int searchReports;  // 601 entries below the folder: two reports per search
+    } cases[] = {
+        {"verify, right file", false, kGameFile, kExitOk, 1, 0},
+        {"verify, no file in a large tree", false, "", kExitWrongFolder, 0, 2},
+        {"apply, same size, other bytes", true, "X" + kGameFile.substr(1), kExitWrongFolder, 1, 0},
+        {"apply, no file in a large tree", true, "", kExitWrongFolder, 0, 2},
+    };
+    for (const auto& c : cases) {
+        test::ScratchDir folder;
+        if (c.content.empty()) {
+            std::filesystem::create_directories(test::FsPath(folder / L"filler"));
+            for (int i = 0; i < 600; ++i)
+                ASSERT_TRUE(test::WriteFileBytes(folder / (L"filler\\f" + std::to_wstring(i)), ""));
+        } else {
+            std::filesystem::create_directories(test::FsPath(folder / L"bin"));
+            ASSERT_TRUE(test::WriteFileBytes(folder / L"bin\\DemoGame.exe", c.content));
+        }
+        ApplyOptions options = Options(folder.path());
+        options.progress = false;
+        WorkCounts counts;
+        SetWorkObserver(&CountWork, &counts);
+        std::ostringstream out, err;
+        int code = c.apply ? RunApply(options, out, err) : RunVerify(options, out, err);
+        SetWorkObserver(nullptr, nullptr);
+        EXPECT_EQ(code, c.code) << c.what << err.str();
+        EXPECT_EQ(counts.digests, c.digests) << c.what;
+        EXPECT_EQ(counts.searchReports, c.searchReports) << c.what;
     }
 }
 

@@ -184,10 +184,43 @@ TEST(PatchtoolBuild, PayloadLimitsAndCaseClashes) {
     EXPECT_EQ(PayloadCountProblem(200000), "");
     EXPECT_NE(PayloadCountProblem(200001).find("payload: 200001 files"), std::string::npos);
 
-    std::vector<std::string> problems;
-    CheckPayload({{"Data/A.txt", L"", 1}, {"data/a.TXT", L"", 1}, {"data/b.txt", L"", 1}}, problems);
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("'data/a.TXT'"), std::string::npos) << problems[0];
+
+    const std::string n178(178, 'n'), f244(244, 'f');
+    std::string emoji;  // two UTF-16 units each: 89 of them and one letter are 179 units
+    for (int i = 0; i < 89; ++i) emoji += "\xF0\x9F\x98\x80";
+    const struct {
+        const char* what;
+        std::vector<std::string> names;  // in the build's order, sorted by bytes
+        std::vector<std::string> problems;  // a piece of each problem, in order
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"A-Z twins", {"Data/A.txt", "data/a.TXT", "data/b.txt"}, {"'data/a.TXT': another file"}, {}},
+        {"twins beyond A-Z", {"\xC3\x89.txt", "\xC3\xA9.txt", "\xCE\xA9/\xD1\x8F", "\xCF\x89/\xD0\xAF"},
+         {"'\xC3\xA9.txt': another file", "'\xCF\x89/\xD0\xAF': another file"}, {}},
+        // Windows keeps these apart: dotless i and I, sharp s and SS, micro sign and capital mu.
+        {"letters whose upper case leads elsewhere", {"I", "SS", "\xC2\xB5", "\xC3\x9F", "\xC4\xB1", "\xCE\x9C"},
+         {}, {}},
+        {"file named like a folder", {"Data/x.txt", "data"}, {"'data': a folder of the same name"}, {}},
+        {"deeper file named like a folder", {"A/b/c.txt", "a/B"}, {"'a/B': a folder of the same name"}, {}},
+        {"folders that differ in case merge", {"Data/x.txt", "data/y.txt"}, {}, {}},
+        {"fits below a typical game folder", {n178}, {}, {}},
+        {"one character more: a warning", {n178 + "n"}, {}, {"a game folder of at most 79 characters"}},
+        {"UTF-16 units are counted", {emoji + "x"}, {}, {"at most 79 characters"}},
+        {"a name Windows refuses", {std::string(256, 'n')}, {"longer than the 255 characters"}, {}},
+        {"a folder fits only in a drive's top folder", {f244 + "/x"}, {}, {"at most 2 characters"}},
+        {"a folder fits nowhere", {f244 + "f/x"}, {"even in a drive's top folder"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<PayloadItem> items;
+        for (const std::string& name : c.names) items.push_back({name, L"", 1});
+        std::vector<std::string> problems, warnings;
+        CheckPayload(items, problems, warnings);
+        for (auto [expected, actual] : {std::pair{&c.problems, &problems}, std::pair{&c.warnings, &warnings}}) {
+            ASSERT_EQ(actual->size(), expected->size()) << c.what << ":\n" << Joined(*actual);
+            for (size_t i = 0; i < expected->size(); ++i)
+                EXPECT_NE((*actual)[i].find((*expected)[i]), std::string::npos) << c.what << ": " << (*actual)[i];
+        }
+    }
 }
 
 }  // namespace

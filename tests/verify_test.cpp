@@ -201,6 +201,8 @@ TEST(ComputeFileDigest, KnownAnswersAcrossBlockBoundaries) {
     std::wstring digest = L"old";
     EXPECT_FALSE(ComputeFileDigest(dir / L"missing", digest));
     EXPECT_FALSE(ComputeFileDigest(dir.path(), digest));  // a directory has no content to hash
+    // A device reads as empty, or blocks: only regular files are game files.
+    EXPECT_FALSE(ComputeFileDigest(test::kWindows ? L"NUL" : L"/dev/null", digest));
     EXPECT_EQ(digest, L"old");
 }
 

@@ -16,8 +16,9 @@ int RunBuild(const std::string& definition, const std::string& outDir, std::ostr
     std::vector<std::string> problems;
     PatchDefinition def;
     PatchPlan plan;
-    if (!LoadDefinition(Wide(definition), def, problems) || !PlanPatch(def, Wide(outDir), plan, problems) ||
-        !WritePatch(plan, Wide(outDir), problems)) {
+    bool planned = LoadDefinition(Wide(definition), def, problems) && PlanPatch(def, Wide(outDir), plan, problems);
+    for (const std::string& warning : plan.warnings) err << definition << ": warning: " << warning << "\n";
+    if (!planned || !WritePatch(plan, Wide(outDir), problems)) {
         err << "build refused, nothing written:\n";
         for (const std::string& problem : problems) err << "  " << definition << ": " << problem << "\n";
         return kExitFailed;

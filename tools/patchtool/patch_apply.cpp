@@ -55,18 +55,24 @@ std::string CheckText(RecordCheck check, const std::string& suffix, const std::w
     return "unknown";
 }
 
-// Prints what each record says about the folder; true when either matches.
-bool ReportRecords(const std::wstring& gameFolder, std::ostream& out) {
-    bool matched = false;
-    for (const std::string suffix : {"", "2"}) {
-        std::wstring found;
-        RecordCheck check = CheckFileRecord(gameFolder, suffix, &found);
-        matched = matched || check == RecordCheck::Match;
-        out << RecordName(suffix) << ": " << CheckText(check, suffix, found) << "\n";
-    }
-    return matched;
+// One record checked against the folder: located and hashed once, then both judged and explained
+// from this result.
+struct RecordOutcome {
+    std::string suffix;
+    RecordCheck check = RecordCheck::KeyMissing;
+    std::wstring found;
+};
+
+RecordOutcome CheckRecord(const std::wstring& gameFolder, const std::string& suffix) {
+    RecordOutcome outcome;
+    outcome.suffix = suffix;
+    outcome.check = CheckFileRecord(gameFolder, suffix, &outcome.found);
+    return outcome;
 }
 
+void PrintRecord(const RecordOutcome& outcome, std::ostream& out) {
+    out << RecordName(outcome.suffix) << ": " << CheckText(outcome.check, outcome.suffix, outcome.found) << "\n";
+}
 
 struct ProgressView {
     std::ostream* out = nullptr;
@@ -153,9 +159,12 @@ int PrepareInstall(const ApplyOptions& options, std::ostream& err) {
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     if (int code = PrepareInstall(options, err); code != kExitOk) return code;
     out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
-    ReportRecords(options.gameFolder, out);
-    // The installer's own decision, which the lines above explain.
-    bool accepted = VerifyFileRecord(options.gameFolder, "") || VerifyFileRecord(options.gameFolder, "2");
+    // Both records are explained; the installer accepts the folder when either matches.
+    RecordOutcome primary = CheckRecord(options.gameFolder, "");
+    RecordOutcome alternate = CheckRecord(options.gameFolder, "2");
+    PrintRecord(primary, out);
+    PrintRecord(alternate, out);
+    bool accepted = primary.check == RecordCheck::Match || alternate.check == RecordCheck::Match;
     out << (accepted ? "the installer accepts this game folder\n" : "wrong folder: the installer refuses this game folder\n");
     return accepted ? kExitOk : kExitWrongFolder;
 }
@@ -168,10 +177,16 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
         return kExitPatchMissing;
     }
-    if (!VerifyFileRecord(options.gameFolder, "") && !VerifyFileRecord(options.gameFolder, "2")) {
-        err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
-        ReportRecords(options.gameFolder, err);
-        return kExitWrongFolder;
+    // The installer's order: the alternate record only when the primary one fails.
+    RecordOutcome primary = CheckRecord(options.gameFolder, "");
+    if (primary.check != RecordCheck::Match) {
+        RecordOutcome alternate = CheckRecord(options.gameFolder, "2");
+        if (alternate.check != RecordCheck::Match) {
+            err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
+            PrintRecord(primary, err);
+            PrintRecord(alternate, err);
+            return kExitWrongFolder;
+        }
     }
     ProgressView view;
     view.out = &out;

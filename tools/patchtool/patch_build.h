@@ -36,6 +36,8 @@ struct LocalBannerCopy {
 };
 
 struct PatchPlan {
+    // What the installer will do, but not in every folder: said, not refused.
+    std::vector<std::string> warnings;
     std::vector<ManifestEntry> manifest;  // in file order
     std::vector<PayloadItem> payload;     // sorted by name bytes
     std::vector<AssetItem> assets;        // in definition order
@@ -48,8 +50,24 @@ std::string PayloadNameProblem(const std::string& name);
 // The entry limit: empty when `count` files fit in one archive.
 std::string PayloadCountProblem(size_t count);
 
-// Checks the entry limit and every name; each problem names the entry.
-void CheckPayload(const std::vector<PayloadItem>& items, std::vector<std::string>& problems);
+// Windows' limits on the plain paths the installer writes, in UTF-16 units: a whole path of
+// MAX_PATH less its NUL, a folder that CreateDirectoryW still takes (room left for an 8.3 name),
+// one name on NTFS.
+constexpr size_t kMaxWindowsPath = 259;
+constexpr size_t kMaxWindowsFolderPath = 247;
+constexpr size_t kMaxWindowsNameUnits = 255;
+// Game folders the payload's paths are measured below, without the separator after them: the
+// shortest there is ("C:"), and a typical one ("C:\Program Files (x86)\Steam\steamapps\common\"
+// and a game's name of about 30 characters).
+constexpr size_t kShortestGameFolder = 2;
+constexpr size_t kTypicalGameFolder = 80;
+
+// Checks the entry limit and every name; each problem names the entry. Names that one Windows
+// folder cannot hold apart (letter case as Windows folds it; a file and a folder of one name) are
+// problems. A path too long for Windows below any game folder is a problem, one too long below a
+// typical game folder a warning.
+void CheckPayload(const std::vector<PayloadItem>& items, std::vector<std::string>& problems,
+                  std::vector<std::string>& warnings);
 
 // Works out every manifest entry, payload file and asset of a definition, reading sizes and
 // digests of the files it names. `outDir` is only consulted for local banners without `file`.

@@ -203,6 +203,8 @@ void CollectFiles(const std::wstring& dir, const std::string& prefix, std::vecto
             problems.push_back("payload: '" + name + "' is a link to a folder; the payload holds only files");
         } else if (entry.isDirectory) {
             CollectFiles(path, name + "/", items, problems);
+        } else if (!entry.isFile) {
+            problems.push_back("payload: '" + name + "' is not a regular file (a FIFO, device, socket or broken link)");
         } else {
             PayloadItem item;
             item.name = name;
@@ -235,7 +237,7 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
         CollectFiles(payloadDir, "", plan.payload, problems);
         std::sort(plan.payload.begin(), plan.payload.end(),
                   [](const PayloadItem& a, const PayloadItem& b) { return a.name < b.name; });
-        CheckPayload(plan.payload, problems);
+        CheckPayload(plan.payload, problems, plan.warnings);
     }
     return problems.size() == before;
 }

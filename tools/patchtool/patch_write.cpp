@@ -1,5 +1,5 @@
 // Writing half of the build: the payload name rules and the three data files.
-#include <cctype>
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -28,9 +28,51 @@ void PutU64(std::string& out, uint64_t value) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-std::string AsciiLower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+// The name as Windows compares it, "/" separators kept.
+std::wstring FoldedName(const std::string& name) { return platform::UpperCaseAsFileNames(Utf8ToWide(name)); }
+
+size_t Utf16Units(const std::wstring& text) {
+    // Where wide text holds code points, one above the BMP takes two units; in UTF-16 it already does.
+    size_t units = text.size();
+    for (wchar_t c : text) units += (static_cast<uint32_t>(c) >> 16) != 0;
+    return units;
+}
+
+// The longest game folder (its separator not counted) below which the payload name still fits
+// Windows' limits; negative when there is none.
+long LongestFolderFor(const std::wstring& name) {
+    size_t slash = name.find_last_of(L'/');
+    long room = static_cast<long>(kMaxWindowsPath) - static_cast<long>(Utf16Units(name));
+    if (slash != std::wstring::npos) {
+        long folder = static_cast<long>(Utf16Units(name.substr(0, slash)));
+        room = std::min(room, static_cast<long>(kMaxWindowsFolderPath) - folder);
+    }
+    return room - 1;
+}
+
+void CheckPathLength(const std::string& name, Problems& problems, Problems& warnings) {
+    std::wstring wide = Utf8ToWide(name);
+    for (size_t start = 0;;) {
+        size_t slash = wide.find(L'/', start);
+        std::wstring segment = wide.substr(start, slash == std::wstring::npos ? slash : slash - start);
+        if (Utf16Units(segment) > kMaxWindowsNameUnits) {
+            problems.push_back("payload: '" + name + "': a name longer than the " +
+                               std::to_string(kMaxWindowsNameUnits) + " characters Windows allows");
+            return;
+        }
+        if (slash == std::wstring::npos) break;
+        start = slash + 1;
+    }
+    long longest = LongestFolderFor(wide);
+    if (longest < static_cast<long>(kShortestGameFolder)) {
+        problems.push_back("payload: '" + name + "': too long for Windows even in a drive's top folder (" +
+                           std::to_string(kMaxWindowsPath) + " characters in all, " +
+                           std::to_string(kMaxWindowsFolderPath) + " for a folder)");
+    } else if (longest < static_cast<long>(kTypicalGameFolder)) {
+        warnings.push_back("payload: '" + name + "': fits Windows' path limit only in a game folder of at most " +
+                           std::to_string(longest) + " characters; a typical one has " +
+                           std::to_string(kTypicalGameFolder));
+    }
 }
 
 // Copies exactly `size` bytes of `from` into `out`; a file that changed size meanwhile fails.
@@ -164,16 +206,27 @@ std::string PayloadCountProblem(size_t count) {
     return "payload: " + std::to_string(count) + " files, more than the installer's limit of " + std::to_string(kMaxPayloadEntries);
 }
 
-void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems) {
+void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems, Problems& warnings) {
     std::string countProblem = PayloadCountProblem(items.size());
     if (!countProblem.empty()) problems.push_back(countProblem);
-    // Windows file names ignore letter case: two such names would land in one file.
-    std::set<std::string> folded;
+    // Windows file names ignore letter case: two such names would land in one file, and a file
+    // cannot stand where a folder of its name (in any case) is needed.
+    std::set<std::wstring> folders;
+    for (const PayloadItem& item : items) {
+        std::wstring folded = FoldedName(item.name);
+        for (size_t slash = folded.find(L'/'); slash != std::wstring::npos; slash = folded.find(L'/', slash + 1))
+            folders.insert(folded.substr(0, slash));
+    }
+    std::set<std::wstring> files;
     for (const PayloadItem& item : items) {
         std::string problem = PayloadNameProblem(item.name);
         if (!problem.empty()) problems.push_back("payload: '" + item.name + "': " + problem);
-        if (!folded.insert(AsciiLower(item.name)).second)
+        std::wstring folded = FoldedName(item.name);
+        if (!files.insert(folded).second)
             problems.push_back("payload: '" + item.name + "': another file differs from it only in letter case");
+        if (folders.count(folded))
+            problems.push_back("payload: '" + item.name + "': a folder of the same name on Windows holds other files");
+        CheckPathLength(item.name, problems, warnings);
     }
 }
 
