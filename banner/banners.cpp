@@ -45,7 +45,8 @@ bool ObtainImageFile(BannerEntry& entry, const std::wstring& directory, Clock::t
         entry.tempPath = MakeTempFileName(L"pbn");
         if (entry.tempPath.empty()) return false;
         uint32_t budget = BudgetLeft(deadline);
-        if (budget == 0 || !platform::DownloadToFile(entry.source, entry.tempPath, budget)) {
+        // A downloaded image is held to the same size as one from the asset archive.
+        if (budget == 0 || !platform::DownloadToFile(entry.source, entry.tempPath, budget, kMaxAssetSize)) {
             DeleteTempFile(entry.tempPath);
             return false;
         }
