@@ -211,6 +211,10 @@ std::string FileUrl(const std::wstring& path) {
     return url;
 }
 
+// On a busy machine Wine's WinHTTP may take longer for 50 MiB than the 15 s download budget: the
+// window then appears when the budget is spent.
+constexpr DWORD kWindowAfterDownloadsMs = 15000 + 15000;
+
 struct HostileCase {
     const char* name;
     bool endlessFirst;  // banner 1 downloads from the endless server; banner 2 is the local image
@@ -239,7 +243,7 @@ void RunHostileCase(Checks& checks, const HostileCase& c, test::LocalHttpServer&
     if (!link.empty()) SetEntry(patch.manifest, prefix + ".Link", link);
     const std::string what = std::string(c.name) + ": ";
     if (!checks.Expect(staged, what + "staged") ||
-        !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present)) {
+        !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present, kWindowAfterDownloadsMs)) {
         return;
     }
 
