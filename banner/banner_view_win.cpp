@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "banner/banners.h"
+#include "banner/links.h"
 #include "banner/rotation.h"
 #include "platform/image_win.h"
 #include "platform/win_handle.h"
@@ -59,9 +60,11 @@ const BannerEntry* CurrentBanner() {
     return &gBannerList[static_cast<size_t>(index)];
 }
 
+// Only a web address counts as a link: any other text would let the manifest start a program or
+// reach a network share through the shell.
 bool CurrentBannerHasLink() {
     const BannerEntry* banner = CurrentBanner();
-    return banner != nullptr && !banner->link.empty();
+    return banner != nullptr && IsOpenableLink(banner->link);
 }
 
 void DrawBanners(HDC dc, int width, int height, uint32_t now) {
@@ -108,7 +111,7 @@ void DrawBanner(Gdiplus::GpGraphics* graphics, Gdiplus::GpImage* image, int widt
     if (Gdiplus::DllExports::GdipGetImageWidth(image, &imageWidth) != Gdiplus::Ok) return;
     if (Gdiplus::DllExports::GdipGetImageHeight(image, &imageHeight) != Gdiplus::Ok) return;
     BannerPlacement place{};
-    if (!PlaceBanner(imageWidth, imageHeight, width, height, x, place)) return;
+    if (!PlaceBanner(imageWidth, imageHeight, width, height, x, place, gBannerDrawLimit)) return;
     Gdiplus::DllExports::GdipDrawImageRectI(graphics, image, place.x, place.y, place.width, place.height);
 }
 

@@ -14,6 +14,7 @@
 BannerList gBannerList;
 BannerRotation gBannerRotation = {0, false, 0, 0};
 int32_t gBannerAreaHeight = 0;
+int32_t gBannerDrawLimit = INT32_MAX;
 
 namespace {
 
@@ -45,7 +46,8 @@ bool ObtainImageFile(BannerEntry& entry, const std::wstring& directory, Clock::t
         entry.tempPath = MakeTempFileName(L"pbn");
         if (entry.tempPath.empty()) return false;
         uint32_t budget = BudgetLeft(deadline);
-        if (budget == 0 || !platform::DownloadToFile(entry.source, entry.tempPath, budget)) {
+        // A downloaded image is held to the same size as one from the asset archive.
+        if (budget == 0 || !platform::DownloadToFile(entry.source, entry.tempPath, budget, kMaxAssetSize)) {
             DeleteTempFile(entry.tempPath);
             return false;
         }
@@ -117,5 +119,19 @@ void ClearBanners() {
     }
     gBannerList.clear();
     gBannerAreaHeight = 0;
+    gBannerDrawLimit = INT32_MAX;
     gBannerRotation = BannerRotation{0, false, 0, 0};
+}
+
+int32_t FittedBannerAreaHeight(int32_t areaHeight, int32_t restHeight, int32_t workHeight) {
+    int64_t room = static_cast<int64_t>(workHeight) - restHeight;
+    if (room <= 0) return 0;
+    return areaHeight < room ? areaHeight : static_cast<int32_t>(room);
+}
+
+void FitBannerArea(int32_t restHeight, int32_t workHeight) {
+    int32_t fitted = FittedBannerAreaHeight(gBannerAreaHeight, restHeight, workHeight);
+    if (fitted == gBannerAreaHeight) return;
+    gBannerAreaHeight = fitted;
+    gBannerDrawLimit = fitted;
 }

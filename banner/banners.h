@@ -32,8 +32,12 @@ struct BannerRotation {
 };
 extern BannerRotation gBannerRotation;
 
-// Height of the banner area: the tallest banner scaled to the view's width, 0 without banners.
+// Height of the banner area: the tallest banner scaled to the view's width, 0 without banners;
+// lowered by FitBannerArea when the window would not fit its screen.
 extern int32_t gBannerAreaHeight;
+// The tallest a banner is drawn: INT32_MAX normally; the fitted area height once FitBannerArea had
+// to lower it, so that a banner taller than the screen allows is shown whole, scaled down.
+extern int32_t gBannerDrawLimit;
 
 constexpr int32_t kMaxBanners = 3;
 constexpr int32_t kBannerViewWidth = 690;
@@ -53,6 +57,13 @@ void LoadBannersFrom(const std::wstring& directory, uint32_t downloadBudgetMs);
 // empties the list and resets the banner area height and the rotation. Must run while the image
 // decoder (GDI+) is still started.
 void ClearBanners();
+
+// The banner area height that lets a window of `restHeight` plus the banner area fit into
+// `workHeight` pixels: `areaHeight` when it fits, else what room there is (0 when there is none).
+int32_t FittedBannerAreaHeight(int32_t areaHeight, int32_t restHeight, int32_t workHeight);
+// Lowers gBannerAreaHeight to FittedBannerAreaHeight and, when it did, sets gBannerDrawLimit to it.
+// Called by the installer window before it lays out anything below the banner area.
+void FitBannerArea(int32_t restHeight, int32_t workHeight);
 
 // The height of an iw x ih image scaled to the view's width, rounded half up; 0 when either side
 // is 0.

@@ -29,9 +29,18 @@ int32_t BannerSlideOffset(uint32_t now, uint32_t slideStartTick, int32_t width) 
 }
 
 bool PlaceBanner(uint32_t imageWidth, uint32_t imageHeight, int32_t width, int32_t height, int32_t x,
-                 BannerPlacement& placement) {
+                 BannerPlacement& placement, int32_t drawLimit) {
     if (imageWidth == 0 || imageHeight == 0) return false;
     double drawn = static_cast<double>(width) / imageWidth * imageHeight;
+    if (drawn > drawLimit && drawLimit >= 0) {
+        // Too tall for the screen: the whole image at the limit's height, centred across the width.
+        double drawnWidth = static_cast<double>(drawLimit) / imageHeight * imageWidth;
+        int32_t narrowed = drawnWidth >= width ? width : static_cast<int32_t>(drawnWidth);
+        int64_t left = x + (static_cast<int64_t>(width) - narrowed) / 2;
+        int64_t top = (static_cast<int64_t>(height) - drawLimit) / 2;
+        placement = BannerPlacement{static_cast<int32_t>(left), static_cast<int32_t>(top), narrowed, drawLimit};
+        return true;
+    }
     // A view can be no taller than INT32_MAX, so a taller result only means "cut at both edges".
     int32_t drawnHeight = drawn >= static_cast<double>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(drawn);
     int64_t y = (static_cast<int64_t>(height) - drawnHeight) / 2;

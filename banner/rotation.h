@@ -1,6 +1,7 @@
 #pragma once
 // The timing and geometry of the banner view, apart from any drawing, so that both builds test
 // them: which banner is on show, how far a slide has run, and where an image lands in the view.
+#include <climits>
 #include <cstdint>
 
 constexpr uint32_t kBannerHoldMs = 5000;
@@ -26,6 +27,8 @@ struct BannerPlacement {
     int32_t width;
     int32_t height;
 };
+// An image that would be drawn taller than `drawLimit` (gBannerDrawLimit) is instead drawn whole,
+// `drawLimit` high and as wide as its aspect ratio gives, centred horizontally in the view.
 // False (draw nothing) when either side of the image is 0.
 bool PlaceBanner(uint32_t imageWidth, uint32_t imageHeight, int32_t width, int32_t height, int32_t x,
-                 BannerPlacement& placement);
+                 BannerPlacement& placement, int32_t drawLimit = INT32_MAX);

@@ -38,6 +38,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"banner-sources", e2e::BannersFromThreeSources},
         {"banner-one", e2e::OneBannerNeverSlides},
         {"banner-silent-server", e2e::SilentBannerServerOnlyDelays},
+        {"banner-hostile", e2e::HostileBanners},
         {"install-busy", e2e::InstallKeepsAnswering},
         {"browse-pick", e2e::BrowsePick},
         {"no-folder", e2e::NoFolder},

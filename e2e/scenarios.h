@@ -11,6 +11,7 @@ bool BannersShiftTheLayout();
 bool BannersFromThreeSources();
 bool OneBannerNeverSlides();
 bool SilentBannerServerOnlyDelays();
+bool HostileBanners();
 bool BrowseCancel(int language);
 bool BrowsePick();
 

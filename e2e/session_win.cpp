@@ -13,14 +13,14 @@ DemoPatch PatchInLanguage(int language) {
 }
 
 bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
-            BannerView bannerView) {
+            BannerView bannerView, DWORD windowTimeoutMs) {
     session.language = language;
     session.title = title;
     if (!checks.Expect(session.stage.ok() && session.stage.WritePatch(patch), "stage the installer and its data")) {
         return false;
     }
     if (!checks.Expect(session.process.Start(session.stage), "start PatchInstaller.exe")) return false;
-    session.window = WaitForWindow(session.process.pid(), L"PatchNativeInstaller", nullptr, kTimeoutMs);
+    session.window = WaitForWindow(session.process.pid(), L"PatchNativeInstaller", nullptr, windowTimeoutMs);
     if (!checks.Expect(session.window != nullptr, "installer window appears")) return false;
     const std::vector<HWND> children = Children(session.window);
     const bool withBannerView = bannerView == BannerView::Present ||

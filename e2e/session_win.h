@@ -56,8 +56,9 @@ DemoPatch PatchInLanguage(int language);
 // banner view first when there is one: `AsLoaded` accepts either). `language` and `title` are what the window is expected
 // to show.
 enum class BannerView { Absent, Present, AsLoaded };
+// `windowTimeoutMs` is how long the window may take to appear (downloads at start-up delay it).
 bool Launch(Checks& checks, Session& session, const DemoPatch& patch, int language, const std::wstring& title,
-            BannerView bannerView = BannerView::Absent);
+            BannerView bannerView = BannerView::Absent, DWORD windowTimeoutMs = kTimeoutMs);
 
 // Waits for the message box owned by the installer window and checks its caption (the window
 // title), text, icon and single OK button; runs `whileShown` and then presses OK.

@@ -99,8 +99,10 @@ bool StatusIsSuccess(HINTERNET request) {
 
 // Reads the body into `file`, checking the deadline before every wait. A read asks only for what
 // has arrived: a read of more waits until that much is there, however long a slow server takes.
-bool CopyBody(HINTERNET request, ULONGLONG deadline, File& file) {
+// Bytes are counted as they arrive, as a server that streams without end sends no length at all.
+bool CopyBody(HINTERNET request, ULONGLONG deadline, uint64_t maxBytes, File& file) {
     std::vector<char> buffer(64 * 1024);
+    uint64_t total = 0;
     for (;;) {
         if (!LimitNextWait(request, deadline)) return false;
         DWORD available = 0;
@@ -110,13 +112,15 @@ bool CopyBody(HINTERNET request, ULONGLONG deadline, File& file) {
         DWORD want = available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
         if (!::WinHttpReadData(request, buffer.data(), want, &got)) return false;
         if (got == 0) return true;
+        if (got > maxBytes - total) return false;
+        total += got;
         if (!file.Write(buffer.data(), got)) return false;
     }
 }
 
 }  // namespace
 
-bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t timeLimitMs) {
+bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t timeLimitMs, uint64_t maxBytes) {
     ULONGLONG deadline = ::GetTickCount64() + timeLimitMs;
     Address address;
     if (!CrackAddress(url, address)) return false;
@@ -140,7 +144,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t 
 
     File file;
     if (!file.OpenWrite(path)) return false;
-    if (!CopyBody(request.get(), deadline, file)) return false;
+    if (!CopyBody(request.get(), deadline, maxBytes, file)) return false;
     return file.Close();
 }
 

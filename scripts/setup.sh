@@ -11,6 +11,9 @@ packages=(
   libstb-dev libtomlplusplus-dev libcli11-dev libcurl4-openssl-dev
   wine wine64 fonts-wine fonts-wqy-microhei
   xvfb xauth x11-apps imagemagick
+  # Under Wine a banner's web link reaches the Unix browser named in the registry; the tests name
+  # curl, so a click shows up as a request to their own server.
+  curl
   python3 time tar coreutils bc
 )
 

@@ -9,6 +9,7 @@
 
 #include "banner/assets.h"
 #include "banner/banners.h"
+#include "banner/links.h"
 #include "banner/rotation.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
@@ -52,6 +53,7 @@ protected:
         server.Answer("/page", 200, "<html>an error page with a 200 status</html>");
         server.Answer("/missing", 404, "<html>not found</html>");
         server.NeverAnswer("/silent");
+        server.Endless("/endless");
     }
     void TearDown() override {
         ClearBanners();
@@ -176,6 +178,7 @@ TEST_F(BannerTest, EveryRejectedBannerLeavesNoTemporaryFile) {
         {"Asset", L"2"},  // in the archive, not an image
         {"Url", server.Url("/missing")},
         {"Url", server.Url("/page")},
+        {"Url", server.Url("/endless")},  // past the size limit
         {"Url", Wide(closed)},
         {"Url", L"no address at all"},
         {"", L"missing.bmp"},
@@ -330,6 +333,85 @@ TEST(BannerRotation, SlideOffsetAndPlacement) {
     BannerPlacement unused{};
     EXPECT_FALSE(PlaceBanner(0, 10, 690, 200, 0, unused));
     EXPECT_FALSE(PlaceBanner(10, 0, 690, 200, 0, unused));
+}
+
+TEST(BannerLink, OnlyWebAddressesOpen) {
+    struct Case {
+        const wchar_t* link;
+        bool opens;
+    } cases[] = {
+        {L"https://example.com/sale", true},
+        {L"http://example.com", true},
+        {L"HTTPS://EXAMPLE.COM/a?b=c%20d", true},
+        {L"http://例え.jp/", true},
+        {L"", false},
+        {L"https://", false},
+        {L"http:example.com", false},
+        {L" https://example.com", false},
+        {L"file:///C:/Windows/System32/calc.exe", false},
+        {L"\\\\host\\share\\setup.exe", false},  // would send the user's credentials to the host
+        {L"C:\\Games\\evil.exe", false},
+        {L"evil.exe", false},
+        {L"ms-settings:", false},
+        {L"javascript:alert(1)", false},
+        {L"httpx://example.com", false},
+        {L"https://example.com\" --user-data-dir=x", false},  // would end the address on a command line
+        {L"https://example.com/a b", false},
+        {L"https://example.com/\ttab", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsOpenableLink(c.link), c.opens) << test::FsPath(c.link).string();
+}
+
+TEST(BannerArea, TallBannerIsFittedToTheScreen) {
+    struct Fit {
+        int32_t area, rest, work;
+        int32_t fitted;
+    } fits[] = {
+        {200, 520, 1024, 200},       // fits: unchanged
+        {504, 520, 1024, 504},       // exactly
+        {505, 520, 1024, 504},       // one pixel too tall
+        {2760000, 520, 1024, 504},   // a 1 x 4000 image
+        {2760000, 520, 400, 0},      // no room at all: no banner area
+        {0, 520, 1024, 0},           // no banners
+        {INT32_MAX, 520, INT32_MIN, 0},
+    };
+    for (const Fit& f : fits) {
+        EXPECT_EQ(FittedBannerAreaHeight(f.area, f.rest, f.work), f.fitted) << f.area << " in " << f.work;
+    }
+
+    // Only a fitted area limits how tall a banner is drawn.
+    ClearBanners();
+    gBannerAreaHeight = 200;
+    FitBannerArea(520, 1024);
+    EXPECT_EQ(gBannerAreaHeight, 200);
+    EXPECT_EQ(gBannerDrawLimit, INT32_MAX);
+    gBannerAreaHeight = 2760000;
+    FitBannerArea(520, 1024);
+    EXPECT_EQ(gBannerAreaHeight, 504);
+    EXPECT_EQ(gBannerDrawLimit, 504);
+    ClearBanners();
+    EXPECT_EQ(gBannerDrawLimit, INT32_MAX);
+
+    struct Place {
+        uint32_t iw, ih;
+        int32_t h, x, limit;
+        BannerPlacement expected;
+    } places[] = {
+        {1, 4000, 504, 0, 504, {345, 0, 0, 504}},         // narrower than a pixel: nothing to see
+        {100, 1000, 504, 0, 504, {320, 0, 50, 504}},      // whole, centred across the width
+        {100, 1000, 504, -345, 504, {-25, 0, 50, 504}},   // sliding out
+        {1380, 400, 504, 0, 504, {0, 152, 690, 200}},     // a normal banner beside it: as always
+        {690, 504, 504, 0, 504, {0, 0, 690, 504}},        // exactly the limit
+        {690, 500, 250, 0, INT32_MAX, {0, -125, 690, 500}},  // no limit: cut at both edges
+    };
+    for (const Place& p : places) {
+        BannerPlacement got{};
+        ASSERT_TRUE(PlaceBanner(p.iw, p.ih, 690, p.h, p.x, got, p.limit));
+        EXPECT_EQ(got.x, p.expected.x) << p.iw << "x" << p.ih;
+        EXPECT_EQ(got.y, p.expected.y) << p.iw << "x" << p.ih;
+        EXPECT_EQ(got.width, p.expected.width) << p.iw << "x" << p.ih;
+        EXPECT_EQ(got.height, p.expected.height) << p.iw << "x" << p.ih;
+    }
 }
 
 }  // namespace

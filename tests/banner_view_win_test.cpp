@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "banner/banners.h"
 #include "common/paths.h"
 #include "platform/fs.h"
+#include "support/local_http_server.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
 #include "ui/window_handles.h"
@@ -236,6 +238,7 @@ TEST_F(BannerViewTest, WindowPaintsWithoutErasingAndRotationRepaints) {
 TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {
     AddBanner(test::MakeSolidBmp(10, 10, kRed), L"https://example.invalid/");
     AddBanner(test::MakeSolidBmp(10, 10, kBlue));
+    AddBanner(test::MakeSolidBmp(10, 10, kGreen), L"\\\\host\\share\\setup.exe");
     ViewWindow view(100);
     ASSERT_NE(view.get(), nullptr);
     HCURSOR hand = ::LoadCursorW(nullptr, IDC_HAND);
@@ -245,7 +248,7 @@ TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {
         int32_t index;
         bool sliding;
         HCURSOR cursor;
-    } cases[] = {{0, false, hand}, {1, false, arrow}, {0, true, hand}, {1, true, arrow}};
+    } cases[] = {{0, false, hand}, {1, false, arrow}, {0, true, hand}, {1, true, arrow}, {2, false, arrow}};
     for (const Case& c : cases) {
         gBannerRotation = BannerRotation{c.index, c.sliding, 0, 0};
         ::SetCursor(nullptr);
@@ -261,6 +264,21 @@ TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {
     EXPECT_EQ(::GetCursor(), arrow);
 }
 
+// Wine hands http and https links to the Unix program named in this key; curl fetches the address,
+// so a link to the test's own server shows up there as a request.
+bool RouteWebLinksToCurl() {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const wchar_t browsers[] = L"/usr/bin/curl,/usr/bin/wget";
+    bool ok = ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browsers),
+                               sizeof browsers) == ERROR_SUCCESS;
+    ::RegCloseKey(key);
+    return ok;
+}
+
 bool WaitForFile(const std::wstring& path, int milliseconds) {
     for (int waited = 0; waited < milliseconds; waited += 50) {
         if (platform::GetPathKind(path) == platform::PathKind::File) return true;
@@ -269,33 +287,47 @@ bool WaitForFile(const std::wstring& path, int milliseconds) {
     return platform::GetPathKind(path) == platform::PathKind::File;
 }
 
-// The link is a small program of the test's own that leaves "opened.marker" beside itself.
+bool WaitForRequest(test::LocalHttpServer& server, const std::string& path, int milliseconds) {
+    for (int waited = 0;; waited += 50) {
+        for (const std::string& seen : server.Requests())
+            if (seen == path) return true;
+        if (waited >= milliseconds) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// Web links reach the test's server through the browser; a local program given as a link (a small
+// one of the test's own that leaves "opened.marker" beside itself) is never started.
 TEST_F(BannerViewTest, ReleasingTheButtonOpensTheCurrentBannersLink) {
+    test::LocalHttpServer server;
+    ASSERT_TRUE(server.ok());
+    ASSERT_TRUE(RouteWebLinksToCurl());
     std::wstring probe = JoinPath(GetExeDirectory(), L"banner_link_probe.exe");
     ASSERT_EQ(platform::GetPathKind(probe), platform::PathKind::File);
-    ASSERT_TRUE(platform::MakeDirectory(dir / L"one") == platform::MakeDirResult::Created);
-    ASSERT_TRUE(platform::MakeDirectory(dir / L"two") == platform::MakeDirResult::Created);
-    std::filesystem::copy_file(test::FsPath(probe), test::FsPath(dir / L"one\\probe.exe"));
-    std::filesystem::copy_file(test::FsPath(probe), test::FsPath(dir / L"two\\probe.exe"));
+    std::filesystem::copy_file(test::FsPath(probe), test::FsPath(dir / L"probe.exe"));
 
-    AddBanner(test::MakeSolidBmp(10, 10, kRed), dir / L"one\\probe.exe");
+    AddBanner(test::MakeSolidBmp(10, 10, kRed), server.Url("/one"));
     AddBanner(test::MakeSolidBmp(10, 10, kBlue));
-    AddBanner(test::MakeSolidBmp(10, 10, kGreen), dir / L"two\\probe.exe");
+    AddBanner(test::MakeSolidBmp(10, 10, kGreen), server.Url("/three"));
+    AddBanner(test::MakeSolidBmp(10, 10, kGreen), dir / L"probe.exe");
     ViewWindow view(100);
     ASSERT_NE(view.get(), nullptr);
 
-    // A banner without a link: the click does nothing.
-    gBannerRotation = BannerRotation{1, false, 0, 0};
-    EXPECT_EQ(::SendMessageW(view.get(), WM_LBUTTONUP, 0, MAKELPARAM(10, 10)), 0);
+    // A banner without a link, and one whose link is a program: the click does nothing.
+    for (int32_t index : {1, 3}) {
+        gBannerRotation = BannerRotation{index, false, 0, 0};
+        EXPECT_EQ(::SendMessageW(view.get(), WM_LBUTTONUP, 0, MAKELPARAM(10, 10)), 0);
+    }
     // During a slide the click belongs to the banner moving out (index 2), not the one coming in.
     gBannerRotation = BannerRotation{2, true, ::GetTickCount(), 0};
     EXPECT_EQ(::SendMessageW(view.get(), WM_LBUTTONUP, 0, MAKELPARAM(10, 10)), 0);
-    EXPECT_TRUE(WaitForFile(dir / L"two\\opened.marker", 10000));
-    EXPECT_EQ(platform::GetPathKind(dir / L"one\\opened.marker"), platform::PathKind::Missing);
+    EXPECT_TRUE(WaitForRequest(server, "/three", 10000));
 
     gBannerRotation = BannerRotation{0, false, 0, 0};
     ::SendMessageW(view.get(), WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
-    EXPECT_TRUE(WaitForFile(dir / L"one\\opened.marker", 10000));
+    EXPECT_TRUE(WaitForRequest(server, "/one", 10000));
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/three", "/one"}));
+    EXPECT_FALSE(WaitForFile(dir / L"opened.marker", 1000));
 }
 
 }  // namespace

@@ -120,6 +120,9 @@ TEST(PatchtoolBuild, RefusesEachInvalidItemNamingIt) {
                                         "[[banner]]\nmode = \"File\"\nfile = \"banners/local.png\"\nsource = \"../x.png\"\n",
          "banner 1: source: '../x.png' does not name a file"},
         {"toml syntax", "language = \n", "line 1:"},
+        {"link to a program", "language = \"en\"\npayload = \"payload\"\n[game]\nfile = \"game/DemoGame.exe\"\n"
+                              "[[banner]]\nmode = \"Url\"\nsource = \"x\"\nlink = \"file:///C:/Windows/notepad.exe\"\n",
+         "banner 1: link 'file:///C:/Windows/notepad.exe' is not an http:// or https:// address"},
     };
     for (const RefusalCase& c : cases) {
         test::PatchSource src;

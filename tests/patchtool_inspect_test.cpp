@@ -100,6 +100,9 @@ TEST(PatchtoolInspect, WarnsAboutWhatTheInstallerWouldGetWrong) {
         {"unsafe payload name", record, {{"ok.txt", "a"}, {"..\\evil.dll", "b"}},
          "payload entry 2 (after 'ok.txt'): unsafe name or damaged archive"},
         {"name Windows refuses", record, {{"a\\what?.txt", "a"}}, "'a\\what?.txt': holds a character that Windows"},
+        {"link to a share", Line("BannerCount", "1") + Line("Banner1.Source", "http://x") + Line("Banner1.Mode", "Url") +
+                                Line("Banner1.Link", "\\\\host\\share\\x.exe") + record,
+         {}, "Banner1: link '\\\\host\\share\\x.exe' is not an http:// or https:// address"},
     };
     for (const WarningCase& c : cases) {
         test::ScratchDir dir;

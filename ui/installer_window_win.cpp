@@ -1,5 +1,7 @@
 #include "ui/installer_window_win.h"
 
+#include <algorithm>
+
 #include "banner/banner_view_win.h"
 #include "banner/banners.h"
 #include "install/run_install_win.h"
@@ -46,6 +48,25 @@ HWND CreateEditBox(HWND parent, const wchar_t* text, DWORD style, int id, int x,
     return box;
 }
 
+// A banner far taller than wide would push every control, Install included, below the screen. The
+// banner area is lowered so that the window fits the work area of its monitor, and the window is
+// moved inside that area when its default place would still cut it off. Nothing changes for a
+// window that fits.
+void FitIntoMonitor(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    const RECT& work = monitor.rcWork;
+    FitBannerArea(kInstallerWindowBaseHeight, work.bottom - work.top);
+    RECT outer{};
+    if (!::GetWindowRect(window, &outer)) return;
+    const int height = gBannerAreaHeight + kInstallerWindowBaseHeight;
+    const int x = std::max<int>(work.left, std::min<int>(outer.left, work.right - kInstallerWindowWidth));
+    const int y = std::max<int>(work.top, std::min<int>(outer.top, work.bottom - height));
+    if (x == outer.left && y == outer.top && height == outer.bottom - outer.top) return;
+    ::SetWindowPos(window, nullptr, x, y, kInstallerWindowWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The banner view and its timer exist only when there is something to show. Returns the y of the
 // first control row below the banner area.
 int CreateBannerArea(HWND window) {
@@ -73,6 +94,7 @@ void CreateControls(HWND window, int top) {
 LRESULT OnCreate(HWND window) {
     gInstallerWindow = window;  // first, so that it is valid while the controls are built
     CreateUiFonts();
+    FitIntoMonitor(window);
     const int top = CreateBannerArea(window);
     CreateControls(window, top);
     ApplyLanguageTexts();

@@ -47,10 +47,16 @@ bool Readable(intptr_t s) {
     return ::select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &wait) > 0;
 }
 
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that went away is an error, not SIGPIPE
+#else
+constexpr int kSendFlags = 0;
+#endif
+
 bool SendAll(intptr_t s, const std::string& data) {
     size_t sent = 0;
     while (sent < data.size()) {
-        int n = ::send(static_cast<Socket>(s), data.data() + sent, static_cast<int>(data.size() - sent), 0);
+        int n = ::send(static_cast<Socket>(s), data.data() + sent, static_cast<int>(data.size() - sent), kSendFlags);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -109,6 +115,11 @@ void LocalHttpServer::Trickle(const std::string& path, const std::string& body, 
     routes_[path] = Route{Kind::Trickle, 200, body, intervalMs};
 }
 
+void LocalHttpServer::Endless(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[path] = Route{Kind::Endless, 200, std::string(), 0};
+}
+
 std::vector<std::string> LocalHttpServer::Requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
@@ -158,6 +169,14 @@ void LocalHttpServer::Serve(intptr_t connection) {
                 if (!SendAll(connection, route.body.substr(i, 1))) break;
             }
             break;
+        case Kind::Endless: {
+            // Without a length the body ends only when the connection does, so only the client's
+            // own count can stop it.
+            SendAll(connection, "HTTP/1.1 200 Test\r\nConnection: close\r\n\r\n");
+            const std::string chunk(64 * 1024, 'z');
+            while (!Stopping() && SendAll(connection, chunk)) endlessSent_ += chunk.size();
+            break;
+        }
     }
     CloseSocket(connection);
 }

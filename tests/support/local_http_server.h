@@ -17,6 +17,7 @@ public:
         Answer,       // status line, Content-Length and the body at once
         NeverAnswer,  // reads the request, then keeps the connection open without a byte
         Trickle,      // headers at once, then one byte of the body every `intervalMs`
+        Endless,      // headers without a length, then body bytes until the client goes away
     };
 
     LocalHttpServer();  // listens on a free port; ok() tells whether it does
@@ -32,6 +33,9 @@ public:
     void Answer(const std::string& path, int status, const std::string& body);
     void NeverAnswer(const std::string& path);
     void Trickle(const std::string& path, const std::string& body, int intervalMs);
+    void Endless(const std::string& path);
+    // Body bytes that endless answers have handed to the network so far, over all connections.
+    uint64_t EndlessBytesSent() const { return endlessSent_.load(); }
     // Requests seen so far (paths), in arrival order.
     std::vector<std::string> Requests();
 
@@ -49,6 +53,7 @@ private:
     intptr_t listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> endlessSent_{0};
     std::mutex mutex_;
     std::map<std::string, Route> routes_;
     std::vector<std::string> requests_;

@@ -15,7 +15,7 @@
 //   mode = "Url" | "Asset" | "File"
 //   source = "..."                     # Url: address; Asset: asset id; File: name beside the .exe
 //   file = "banners/b.png"             # Asset: image to pack; File: image copied beside the .exe
-//   link = "https://..."               # opened on a click (optional)
+//   link = "https://..."               # opened on a click (optional; http:// or https:// only)
 //   [[asset]]                          # extra assets packed by id (optional)
 //   id = 7   file = "art/x.png"
 #include <cstdint>

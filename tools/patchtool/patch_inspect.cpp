@@ -4,6 +4,7 @@
 #include <map>
 
 #include "banner/assets.h"
+#include "banner/links.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -137,6 +138,10 @@ void CheckBanners(const std::wstring& folder, InspectReport& report) {
         std::string prefix = "Banner" + std::to_string(n);
         std::wstring mode = Lookup(report, prefix + ".Mode");
         std::wstring source = Lookup(report, prefix + ".Source");
+        std::wstring link = Lookup(report, prefix + ".Link");
+        if (!link.empty() && !IsOpenableLink(link))
+            report.warnings.push_back(prefix + ": link '" + platform::ConvertWideToUtf8(link) +
+                                      "' is not an http:// or https:// address; the installer does not open it");
         if (source.empty()) {
             report.warnings.push_back(prefix + ": no Source; the installer skips this banner");
         } else if (EqualsIgnoreAsciiCase(mode, L"Asset")) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "banner/links.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -180,6 +181,9 @@ void PlanBanners(const PatchDefinition& def, const std::wstring& outDir, PatchPl
         AddValue(plan, prefix + ".Mode", kModeNames[static_cast<int>(banner.mode)], item + "mode", problems);
         AddValue(plan, prefix + ".Source", source, item + "source", problems);
         if (!banner.link.empty()) AddValue(plan, prefix + ".Link", banner.link, item + "link", problems);
+        if (!banner.link.empty() && !IsOpenableLink(Utf8ToWide(banner.link)))
+            problems.push_back(item + "link '" + banner.link +
+                               "' is not an http:// or https:// address; the installer would never open it");
     }
     if (plan.assets.size() > kMaxAssetCount)
         problems.push_back("asset: " + std::to_string(plan.assets.size()) + " assets, the installer reads at most 32");
