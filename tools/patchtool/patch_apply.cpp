@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/paths.h"
+#include "install/install_log.h"
 #include "install/payload.h"
 #include "install/progress.h"
 #include "install/verify.h"
@@ -168,7 +169,11 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
         return kExitPatchMissing;
     }
-    if (!VerifyFileRecord(options.gameFolder, "") && !VerifyFileRecord(options.gameFolder, "2")) {
+    // The same log the installer keeps; one that cannot be written changes nothing.
+    if (!options.logPath.empty()) BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder);
+    if (!VerifyGameFolder(options.gameFolder)) {
+        LogResult("wrong folder");
+        EndInstallLog();
         err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
         ReportRecords(options.gameFolder, err);
         return kExitWrongFolder;
@@ -181,6 +186,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     bool extracted = ExtractPayload(payloadPath, options.gameFolder);
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
+    LogResult(extracted ? "installed" : "extraction failed");
+    EndInstallLog();
     if (!extracted) {
         err << "extraction failed: files written before the failure stay in " << DisplayPath(options.gameFolder) << "\n";
         return kExitExtractFailed;
