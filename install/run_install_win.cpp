@@ -12,6 +12,7 @@
 #include "manifest/manifest.h"
 #include "platform/fs.h"
 #include "platform/temp.h"
+#include "ui/install_progress_win.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
 #include "ui/window_handles.h"
@@ -27,6 +28,12 @@ std::wstring ReadGameFolder() {
     wchar_t buffer[kFolderBufferLength] = {};
     ::GetWindowTextW(gGameFolderBox, buffer, static_cast<int>(std::size(buffer)));
     return std::wstring(buffer);
+}
+
+uint64_t FileSize(const std::wstring& path) {
+    platform::File file;
+    uint64_t size = 0;
+    return file.OpenRead(path, platform::Share::All) && file.GetSize(size) ? size : 0;
 }
 
 bool IsPlainFile(const std::wstring& path) { return platform::GetPathKind(path) == platform::PathKind::File; }
@@ -51,9 +58,11 @@ void FailAndEnable(UiTextRow error, const char* result, const std::wstring& logP
     LogResult(result);
     const bool logged = EndInstallLog() && !logPath.empty();
     EndInstallPump();
+    FailInstallProgress();
     std::wstring text = UiText(error);
     if (logged) text += std::wstring(L"\n") + UiText(UiTextRow::InstallLogNote) + logPath;
     ShowErrorBox(text);
+    EndInstallProgress();
     ::EnableWindow(gInstallButton, TRUE);
 }
 
@@ -72,7 +81,9 @@ void RunInstall() {
     }
     ::EnableWindow(gInstallButton, FALSE);
     const std::wstring logPath = BeginLog(gameFolder);
-    BeginInstallPump();
+    const std::wstring archivePath = JoinPath(exeDirectory, kPayloadFileName);
+    BeginInstallProgress(FileSize(archivePath));
+    BeginInstallPump(UpdateInstallProgress, nullptr);
     SetStatus(UiTextRow::StatusVerifying);
     if (!VerifyGameFolder(gameFolder)) {
         FailAndEnable(UiTextRow::ErrorWrongFolder, "wrong folder", logPath);
@@ -80,15 +91,17 @@ void RunInstall() {
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
-    if (!ExtractPayload(JoinPath(exeDirectory, kPayloadFileName), gameFolder)) {
+    if (!ExtractPayload(archivePath, gameFolder)) {
         FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
         return;
     }
     LogResult("installed");
     EndInstallLog();
     EndInstallPump();
+    CompleteInstallProgress();
     SetStatus(UiTextRow::StatusInstalled);
     ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
                   MB_ICONINFORMATION | MB_OK);
+    EndInstallProgress();
     ::DestroyWindow(gInstallerWindow);
 }
