@@ -48,10 +48,14 @@ void Probe(Checks& checks, Session& session, Observed& seen) {
     const bool answers = ::SendMessageTimeoutW(session.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
     seen.answered += answers && !hung;
     if (session.bannerView) seen.bannerColours.push_back(MiddlePixel(session.bannerView));
+    // The bar before the status: the installer shows the finished status before the bar's end,
+    // so a position read before a status that is not yet the finished one was read while working.
+    HWND bar = FindProgressBar(session.window);
+    const int position = bar ? ProgressPosition(bar) : -1;
     const std::wstring status = TextOf(session.control(kStatusLine));
     seen.sawVerifying = seen.sawVerifying || status == L"Verifying game files...";
-    if (HWND bar = FindProgressBar(session.window)) {
-        seen.positions.push_back(ProgressPosition(bar));
+    if (bar && status != L"Patch installed successfully.") {
+        seen.positions.push_back(position);
         // Placed once: the window does not move its controls during the install.
         if (seen.positions.size() == 1) ExpectProgressBarPlaced(checks, session, bar);
     }

@@ -98,8 +98,9 @@ void RunInstall() {
     LogResult("installed");
     EndInstallLog();
     EndInstallPump();
-    CompleteInstallProgress();
+    // The status first: a bar at its end always stands beside the finished status.
     SetStatus(UiTextRow::StatusInstalled);
+    CompleteInstallProgress();
     ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
                   MB_ICONINFORMATION | MB_OK);
     EndInstallProgress();
