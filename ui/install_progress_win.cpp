@@ -24,7 +24,8 @@ struct ProgressState {
     uint64_t hashedBefore = 0;  // bytes of the game files hashed completely (the alternate record may hash a second)
     uint64_t hashingTotal = 0;  // size of the file being hashed
     uint64_t done = 0;
-    int position = 0;
+    int position = 0;  // last shown
+    DWORD shownTick = 0;
 };
 ProgressState gProgress;
 
@@ -65,6 +66,7 @@ UniqueTaskbarList OpenTaskbar() {
 
 void ShowPosition(int position) {
     gProgress.position = position;
+    gProgress.shownTick = ::GetTickCount();
     if (gProgress.bar) ::SendMessageW(gProgress.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
     if (gProgress.taskbar) gProgress.taskbar.get()->SetProgressValue(gInstallerWindow, position, kInstallProgressRange);
 }
@@ -78,6 +80,7 @@ void BeginInstallProgress(uint64_t archiveBytes) {
     gProgress.archiveBytes = archiveBytes;
     gProgress.bar = CreateBar();
     gProgress.taskbar = OpenTaskbar();
+    gProgress.shownTick = ::GetTickCount();
 }
 
 void UpdateInstallProgress(const WorkProgress& progress, void*) {
@@ -96,7 +99,9 @@ void UpdateInstallProgress(const WorkProgress& progress, void*) {
     uint64_t scaled = gProgress.done >= total ? kInstallProgressRange : gProgress.done * kInstallProgressRange / total;
     // The end is shown only for a finished install; a second hashing may make the total grow.
     const int position = static_cast<int>(scaled < kInstallProgressRange ? scaled : kInstallProgressRange - 1);
-    if (position > gProgress.position) ShowPosition(position);
+    if (position > gProgress.position && ::GetTickCount() - gProgress.shownTick >= kProgressShowIntervalMs) {
+        ShowPosition(position);
+    }
 }
 
 void CompleteInstallProgress() {

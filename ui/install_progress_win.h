@@ -12,6 +12,10 @@
 // The bar's range: fine enough for a smooth bar, coarse enough that most reports move nothing.
 constexpr int kInstallProgressRange = 1000;
 constexpr int kProgressBarGap = 8;
+// A new position reaches the bar and the taskbar at most this often: the bar repaints itself at
+// once on every move (5 to 7 ms of wall time under Wine and Xvfb here, little of it CPU), and the
+// work reports every 64 KiB. Four moves a second still read as steady motion.
+constexpr DWORD kProgressShowIntervalMs = 250;
 // The bar's colour on failure, where the control draws no error state of its own (the classic
 // common controls, and Wine's).
 constexpr COLORREF kProgressErrorColour = RGB(200, 30, 30);  // pixels between the bar and the status line above, the buttons below
