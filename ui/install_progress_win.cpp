@@ -64,11 +64,18 @@ UniqueTaskbarList OpenTaskbar() {
     return taskbar;
 }
 
+// A taskbar call that fails leaves no taskbar for the rest of the install.
+void CheckTaskbar(HRESULT result) {
+    if (FAILED(result)) gProgress.taskbar.reset();
+}
+
 void ShowPosition(int position) {
     gProgress.position = position;
     gProgress.shownTick = ::GetTickCount();
     if (gProgress.bar) ::SendMessageW(gProgress.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    if (gProgress.taskbar) gProgress.taskbar.get()->SetProgressValue(gInstallerWindow, position, kInstallProgressRange);
+    if (gProgress.taskbar) {
+        CheckTaskbar(gProgress.taskbar.get()->SetProgressValue(gInstallerWindow, position, kInstallProgressRange));
+    }
 }
 
 }  // namespace
@@ -116,12 +123,12 @@ void FailInstallProgress() {
         ::SendMessageW(gProgress.bar, PBM_SETBARCOLOR, 0, kProgressErrorColour);
         ::UpdateWindow(gProgress.bar);
     }
-    if (gProgress.taskbar) gProgress.taskbar.get()->SetProgressState(gInstallerWindow, TBPF_ERROR);
+    if (gProgress.taskbar) CheckTaskbar(gProgress.taskbar.get()->SetProgressState(gInstallerWindow, TBPF_ERROR));
 }
 
 void EndInstallProgress() {
     if (gProgress.bar) ::DestroyWindow(gProgress.bar);
-    if (gProgress.taskbar) gProgress.taskbar.get()->SetProgressState(gInstallerWindow, TBPF_NOPROGRESS);
+    if (gProgress.taskbar) CheckTaskbar(gProgress.taskbar.get()->SetProgressState(gInstallerWindow, TBPF_NOPROGRESS));
     gProgress = ProgressState{};
 }
 
