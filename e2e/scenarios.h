@@ -22,7 +22,8 @@ bool InstallError();
 bool InstallSucceeds(int language, bool emptyPayload);
 bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
-bool InstallKeepsAnswering();
+bool InstallKeepsAnswering(bool banners);  // a long install, with or without banners
+bool ManifestResource();
 
 // Starts the installer where it lies, installs into `gameFolder` and saves screenshots on the way.
 bool DriveDemo(const std::wstring& gameFolder);

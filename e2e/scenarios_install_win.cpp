@@ -2,9 +2,12 @@
 #include <windows.h>
 // tlhelp32.h needs windows.h first.
 #include <tlhelp32.h>
+// commctrl.h after windows.h too.
+#include <commctrl.h>
 
 #include "e2e/scenarios.h"
 #include "e2e/session_win.h"
+#include "ui/install_progress_win.h"
 #include "ui/ui_text.h"
 
 namespace e2e {
@@ -26,14 +29,41 @@ void ExpectPayloadInstalled(Checks& checks, const std::wstring& gameFolder, cons
 }
 
 // Press Install and expect an error box; the button and status line are checked while the box
-// is shown and again after it has been closed.
+// is shown and again after it has been closed. Once the work has begun (the button disabled), the
+// box names the install log on its second line, and the progress bar stands stopped in its error
+// state until the box is closed.
 void ExpectInstallError(Checks& checks, Session& session, UiTextRow error, bool disabledMeanwhile,
                         const std::wstring& status) {
     Click(session.control(kInstallButton));
-    ExpectBox(checks, session, Text(error, session.language), BoxIcon::Error,
-              [&] { ExpectButtonAndStatus(checks, session, !disabledMeanwhile, status, "while the box is shown"); });
+    std::wstring text = Text(error, session.language);
+    if (disabledMeanwhile) text += L"\n" + Text(UiTextRow::InstallLogNote, session.language) + InstallLogPathOf(session);
+    ExpectBox(checks, session, text, BoxIcon::Error, [&] {
+        ExpectButtonAndStatus(checks, session, !disabledMeanwhile, status, "while the box is shown");
+        HWND bar = FindProgressBar(session.window);
+        if (!disabledMeanwhile) {
+            checks.Expect(bar == nullptr, "no progress bar when the work never began");
+        } else if (checks.Expect(bar != nullptr, "the progress bar stays while the box is shown")) {
+            ExpectProgressBarPlaced(checks, session, bar);
+            const int position = ProgressPosition(bar);
+            checks.Expect(position >= 0 && position < kInstallProgressRange, "a failed install stops short of the end");
+            // Wine's bar keeps no state and answers "normal"; its classic drawing shows the red bar.
+            DWORD_PTR state = 0, colour = 0;
+            ::SendMessageTimeoutW(bar, PBM_GETSTATE, 0, 0, SMTO_ABORTIFHUNG, 1000, &state);
+            ::SendMessageTimeoutW(bar, PBM_GETBARCOLOR, 0, 0, SMTO_ABORTIFHUNG, 1000, &colour);
+            std::printf("progress bar on failure: position %d, state %d, bar colour 0x%06lX\n", position,
+                        static_cast<int>(state), static_cast<unsigned long>(colour));
+            checks.Expect(state == PBST_ERROR || colour == kProgressErrorColour, "the progress bar shows the error state");
+        }
+    });
     WaitFor([&] { return ::IsWindowEnabled(session.control(kInstallButton)) != FALSE; }, kTimeoutMs);
     ExpectButtonAndStatus(checks, session, true, status, "after the box");
+    checks.Expect(FindProgressBar(session.window) == nullptr, "the progress bar is gone after the box");
+}
+
+// The log's last run: from the last line that begins a run to the end.
+std::string LastLogRun(const std::string& log) {
+    const size_t start = log.rfind("\n==== ");
+    return start == std::string::npos ? log : log.substr(start + 1);
 }
 
 void EndWithCancel(Checks& checks, Session& session) {
@@ -121,19 +151,40 @@ bool InstallError() {
     Checks checks("install-error");
     Session session(gPaths.installerExe);
     DemoPatch patch = PatchInLanguage(1);
-    patch.payload = {{"first.txt", "written before the failure"}, {"../outside.txt", "must never be written"}};
+    patch.payload = {{"first.txt", "written before the failure"},
+                     {"held.txt", "written once the file is free"},
+                     {"../outside.txt", "must never be written"}};
     if (!Launch(checks, session, patch, 1, Text(UiTextRow::InstallerTitle, 1))) return checks.Finish();
     SetText(session.control(kGameFolderBox), session.stage.game());
     const std::wstring extracting = Text(UiTextRow::StatusExtracting, 1);
+    // Another program holds held.txt without sharing it: the system refuses to let it be written.
+    const std::wstring held = session.stage.game() + L"\\held.txt";
+    WriteFileAt(held, "held by another program");
+    HANDLE holder = ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    checks.Expect(holder != INVALID_HANDLE_VALUE, "hold held.txt open");
     ExpectInstallError(checks, session, UiTextRow::ErrorInstall, true, extracting);
+    ::CloseHandle(holder);
     const std::wstring first = session.stage.game() + L"\\first.txt";
     std::string bytes;
     checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "entries before the bad one stay");
-    checks.Expect(!ReadFileAt(session.stage.root() + L"\\outside.txt", bytes), "nothing written outside the folder");
-    // A second press verifies and extracts the whole archive again.
+    std::string log;
+    checks.Expect(ReadFileAt(InstallLogPathOf(session), log), "the install log is written");
+    const std::string failedRun = LastLogRun(log);
+    for (const char* line : {"written first.txt (26 bytes)", "FAILED held.txt: system error 32 (",
+                             "result: extraction failed"}) {
+        checks.Expect(failedRun.find(line) != std::string::npos, std::string("the failed run records: ") + line);
+    }
+    // A second press verifies and extracts the whole archive again, up to the unsafe name.
     WriteFileAt(first, "changed by the user");
     ExpectInstallError(checks, session, UiTextRow::ErrorInstall, true, extracting);
     checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "second press extracts again");
+    checks.Expect(!ReadFileAt(session.stage.root() + L"\\outside.txt", bytes), "nothing written outside the folder");
+    std::string appended;
+    checks.Expect(ReadFileAt(InstallLogPathOf(session), appended) && appended.compare(0, log.size(), log) == 0 &&
+                      appended.size() > log.size(),
+                  "the second install appends to the log");
+    checks.Expect(LastLogRun(appended).find("FAILED entry 3 '../outside.txt'") != std::string::npos,
+                  "the second run names the refused entry");
     EndWithCancel(checks, session);
     return checks.Finish();
 }

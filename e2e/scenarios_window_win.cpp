@@ -167,6 +167,40 @@ bool IconResource() {
     return checks.Finish();
 }
 
+// The application manifest that the loader reads: resource type 24, id 1.
+bool ManifestResource() {
+    Checks checks("manifest-resource");
+    HMODULE exe = ::LoadLibraryExW(gPaths.installerExe.c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!checks.Expect(exe != nullptr, "open PatchInstaller.exe as a resource file")) return checks.Finish();
+    HRSRC found = ::FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    const char* bytes = found ? static_cast<const char*>(::LockResource(::LoadResource(exe, found))) : nullptr;
+    if (checks.Expect(bytes != nullptr, "RT_MANIFEST 1 exists")) {
+        // Blanks folded, so the checks read attributes, not the file's layout.
+        std::string xml;
+        for (const char* c = bytes; c < bytes + ::SizeofResource(exe, found); ++c) {
+            const bool blank = *c == ' ' || *c == '\n' || *c == '\r' || *c == '\t';
+            if (!blank || (!xml.empty() && xml.back() != ' ')) xml += blank ? ' ' : *c;
+        }
+        const struct {
+            const char* what;
+            const char* text;
+            bool present;
+        } declarations[] = {
+            {"execution level", "<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>", true},
+            {"Windows 10 and 11", "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>", true},
+            {"common controls 6", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", true},
+            // The layout is in fixed pixels: the system must keep scaling the window.
+            {"no DPI awareness", "dpiAware", false},
+        };
+        for (const auto& d : declarations) {
+            checks.Equal(xml.find(d.text) != std::string::npos, d.present, std::string("manifest declares ") + d.what);
+        }
+    }
+    ::FreeLibrary(exe);
+    return checks.Finish();
+}
+
 bool LoadingWindow() {
     Checks checks("loading-window");
     Session session(gPaths.installerExe);

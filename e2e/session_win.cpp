@@ -1,5 +1,7 @@
 #include "e2e/session_win.h"
 
+#include <commctrl.h>
+
 #include "ui/ui_text.h"
 
 namespace e2e {
@@ -80,6 +82,45 @@ void SaveShot(HWND window, const std::wstring& name) {
     ::CreateDirectoryW(gPaths.shotsDir.c_str(), nullptr);
     const std::wstring path = gPaths.shotsDir + L"\\" + name + L".png";
     if (!SaveWindowPng(window, path)) std::printf("note: could not save %s\n", Utf8(path).c_str());
+}
+
+HWND FindProgressBar(HWND installerWindow) {
+    for (HWND child : Children(installerWindow)) {
+        if (_wcsicmp(ClassOf(child).c_str(), L"msctls_progress32") == 0) return child;
+    }
+    return nullptr;
+}
+
+int ProgressPosition(HWND bar) {
+    DWORD_PTR position = 0;
+    if (!::SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position)) return -1;
+    return static_cast<int>(position);
+}
+
+void ExpectProgressBarPlaced(Checks& checks, const Session& session, HWND bar) {
+    const RECT r = RectInParent(bar, session.window);
+    const RECT status = RectInParent(session.control(kStatusLine), session.window);
+    const RECT button = RectInParent(session.control(kInstallButton), session.window);
+    RECT client{};
+    ::GetClientRect(session.window, &client);
+    checks.Expect(::IsWindowVisible(bar) != FALSE, "progress bar visible");
+    checks.Expect(r.left >= client.left && r.top >= client.top && r.right <= client.right && r.bottom <= client.bottom,
+                  "progress bar inside the client area");
+    checks.Equal(r.left, status.left, "progress bar aligned with the status line (left)");
+    checks.Equal(r.right, status.right, "progress bar aligned with the status line (right)");
+    checks.Expect(r.top >= status.bottom && r.bottom <= button.top && Height(r) > 0,
+                  "progress bar between the status line and the buttons");
+    for (HWND child : Children(session.window)) {
+        if (child == bar) continue;
+        RECT other = RectInParent(child, session.window), overlap{};
+        checks.Expect(!::IntersectRect(&overlap, &r, &other), "progress bar overlaps no control: " + Utf8(ClassOf(child)));
+    }
+}
+
+std::wstring InstallLogPathOf(const Session& session) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    return std::wstring(temp) + session.title + L".log";
 }
 
 }  // namespace e2e

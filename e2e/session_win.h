@@ -74,4 +74,15 @@ void ExpectButtonAndStatus(Checks& checks, const Session& session, bool enabled,
 
 void SaveShot(HWND window, const std::wstring& name);
 
+// The install's progress bar among the installer window's children; null when there is none.
+HWND FindProgressBar(HWND installerWindow);
+// The bar's position (PBM_GETPOS), -1 when it does not answer.
+int ProgressPosition(HWND bar);
+// The bar sits inside the client area, between the status line and the buttons and as wide as the
+// status line, and overlaps no other control.
+void ExpectProgressBarPlaced(Checks& checks, const Session& session, HWND bar);
+
+// Where the installer keeps its log: the temporary folder, the window title, ".log".
+std::wstring InstallLogPathOf(const Session& session);
+
 }  // namespace e2e

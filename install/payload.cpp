@@ -5,7 +5,9 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/install_log.h"
 #include "install/progress.h"
+#include "platform/error.h"
 #include "platform/fs.h"
 
 namespace {
@@ -130,29 +132,37 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 // not exist yet is written in place (half the directory updates of a rename) and removed again on
 // failure. `madeDirectory` is the parent made or found for the previous entry: entries of one
 // folder follow each other, and asking again for every file would cost a look-up each.
+// `systemError` receives the system's code of the failing step (0 when none failed), taken before
+// the clean-up calls can overwrite it.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory) {
+                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory, uint32_t& systemError) {
+    platform::ClearSystemError();
+    auto fail = [&systemError] {
+        systemError = platform::LastSystemError();
+        return false;
+    };
     std::wstring target = JoinPath(gameFolder, entry.name);
     size_t separator = target.find_last_of(L"\\/");
     if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
         madeDirectory.clear();
-        if (!CreateDirectoryTree(target.substr(0, separator))) return false;
+        if (!CreateDirectoryTree(target.substr(0, separator))) return fail();
         madeDirectory = target.substr(0, separator);
     }
     // A read-only or locked target, a directory or a name the file system refuses fails here,
     // before any data is written.
     bool exists = false;
-    if (!platform::CanReplaceFile(target, exists)) return false;
+    if (!platform::CanReplaceFile(target, exists)) return fail();
     platform::File out;
     std::wstring writePath = target;
     // Should a file of that name appear meanwhile, it gets the replacement route after all.
     if (exists || !out.CreateExclusive(target)) {
-        if (!out.CreateReplacementFor(target, writePath)) return false;
+        if (!out.CreateReplacementFor(target, writePath)) return fail();
     }
     // The close is checked: a write error can surface only when the last data is handed over.
     bool ok = CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close() &&
               (writePath == target || platform::ReplacePath(writePath, target));
     if (!ok) {
+        fail();
         out.Close();
         platform::DeletePath(writePath);
     }
@@ -240,9 +250,15 @@ bool CreateDirectoryTree(const std::wstring& path) {
 }
 
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder) {
+    LogExtractionStart(archivePath, gameFolder);
     ArchiveReader reader;
     uint32_t entryCount = 0;
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
+    platform::ClearSystemError();
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) {
+        LogEntryFailed("payload archive header", platform::LastSystemError());
+        LogFolderRestored(false);
+        return false;
+    }
     if (entryCount == 0) return true;
     // One copy buffer for the whole run: memory stays the same whatever the payload holds.
     std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
@@ -250,8 +266,20 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     std::wstring madeDirectory;
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
-        if (!ReadEntryHeader(reader, entry)) return false;
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory)) return false;
+        entry.rawName.clear();
+        if (!ReadEntryHeader(reader, entry)) {
+            LogEntryRefused(i, entry.rawName);
+            LogFolderRestored(false);
+            return false;
+        }
+        uint32_t systemError = 0;
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory, systemError)) {
+            LogEntryFailed(entry.rawName, systemError);
+            // Entries written before the failure stay as they are.
+            LogFolderRestored(false);
+            return false;
+        }
+        LogEntryWritten(entry.rawName, entry.size);
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
     }
     return true;

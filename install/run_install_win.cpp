@@ -6,10 +6,13 @@
 #include <string>
 
 #include "common/paths.h"
+#include "install/install_log.h"
 #include "install/payload.h"
 #include "install/verify.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
+#include "platform/temp.h"
+#include "ui/install_progress_win.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
 #include "ui/window_handles.h"
@@ -27,6 +30,12 @@ std::wstring ReadGameFolder() {
     return std::wstring(buffer);
 }
 
+uint64_t FileSize(const std::wstring& path) {
+    platform::File file;
+    uint64_t size = 0;
+    return file.OpenRead(path, platform::Share::All) && file.GetSize(size) ? size : 0;
+}
+
 bool IsPlainFile(const std::wstring& path) { return platform::GetPathKind(path) == platform::PathKind::File; }
 
 // The manifest must have been read and both data files must lie beside the executable.
@@ -35,17 +44,25 @@ bool PatchDataPresent(const std::wstring& exeDirectory) {
            IsPlainFile(JoinPath(exeDirectory, kPayloadFileName));
 }
 
-bool GameFolderMatches(const std::wstring& gameFolder) {
-    // The alternate record is looked at only when the primary one does not match.
-    return VerifyFileRecord(gameFolder, "") || VerifyFileRecord(gameFolder, "2");
-}
-
 void SetStatus(UiTextRow row) { SetStatusText(UiText(row)); }
 
-// The box is closed before the button comes back, so a second run cannot start under it.
-void FailAndEnable(UiTextRow error) {
+// Opens this install's run in the log; the path when the log could be written, else empty.
+std::wstring BeginLog(const std::wstring& gameFolder) {
+    std::wstring path = InstallLogPath(platform::TempDirectory(), WindowTitleText());
+    return BeginInstallLog(path, LanguageCode(gInstallLanguage), gameFolder) ? path : std::wstring();
+}
+
+// The box is closed before the button comes back, so a second run cannot start under it. The
+// log's path is the box's second line when this run reached the log.
+void FailAndEnable(UiTextRow error, const char* result, const std::wstring& logPath) {
+    LogResult(result);
+    const bool logged = EndInstallLog() && !logPath.empty();
     EndInstallPump();
-    ShowErrorBox(UiText(error));
+    FailInstallProgress();
+    std::wstring text = UiText(error);
+    if (logged) text += std::wstring(L"\n") + UiText(UiTextRow::InstallLogNote) + logPath;
+    ShowErrorBox(text);
+    EndInstallProgress();
     ::EnableWindow(gInstallButton, TRUE);
 }
 
@@ -63,21 +80,29 @@ void RunInstall() {
         return;
     }
     ::EnableWindow(gInstallButton, FALSE);
-    BeginInstallPump();
+    const std::wstring logPath = BeginLog(gameFolder);
+    const std::wstring archivePath = JoinPath(exeDirectory, kPayloadFileName);
+    BeginInstallProgress(FileSize(archivePath));
+    BeginInstallPump(UpdateInstallProgress, nullptr);
     SetStatus(UiTextRow::StatusVerifying);
-    if (!GameFolderMatches(gameFolder)) {
-        FailAndEnable(UiTextRow::ErrorWrongFolder);
+    if (!VerifyGameFolder(gameFolder)) {
+        FailAndEnable(UiTextRow::ErrorWrongFolder, "wrong folder", logPath);
         return;
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
-    if (!ExtractPayload(JoinPath(exeDirectory, kPayloadFileName), gameFolder)) {
-        FailAndEnable(UiTextRow::ErrorInstall);
+    if (!ExtractPayload(archivePath, gameFolder)) {
+        FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
         return;
     }
+    LogResult("installed");
+    EndInstallLog();
     EndInstallPump();
+    // The status first: a bar at its end always stands beside the finished status.
     SetStatus(UiTextRow::StatusInstalled);
+    CompleteInstallProgress();
     ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
                   MB_ICONINFORMATION | MB_OK);
+    EndInstallProgress();
     ::DestroyWindow(gInstallerWindow);
 }

@@ -4,6 +4,7 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/install_log.h"
 #include "install/progress.h"
 #include "manifest/manifest.h"
 #include "platform/digest.h"
@@ -122,23 +123,45 @@ bool ComputeFileDigest(const std::wstring& path, std::wstring& digest) {
     return true;
 }
 
-RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& suffix, std::wstring* foundPath) {
-    std::wstring relativePath = ManifestGetLocalized(("RelativePath" + suffix).c_str());
-    std::wstring expectedHash = ManifestGetLocalized(("ExpectedHash" + suffix).c_str());
+RecordCheck InspectFileRecord(const std::wstring& gameFolder, const std::string& suffix, RecordFindings& findings) {
+    findings = RecordFindings{};
+    findings.relativePath = ManifestGetLocalized(("RelativePath" + suffix).c_str());
+    findings.expectedHash = ManifestGetLocalized(("ExpectedHash" + suffix).c_str());
     std::wstring expectedSize = ManifestGetLocalized(("ExpectedSize" + suffix).c_str());
-    if (relativePath.empty() || expectedHash.empty() || expectedSize.empty()) return RecordCheck::KeyMissing;
-    std::wstring path = LocateGameFile(gameFolder, relativePath);
+    if (findings.relativePath.empty() || findings.expectedHash.empty() || expectedSize.empty()) {
+        return RecordCheck::KeyMissing;
+    }
+    findings.expectedSize = ParseLenientInt64(expectedSize);
+    std::wstring path = LocateGameFile(gameFolder, findings.relativePath);
     if (path.empty()) return RecordCheck::FileNotFound;
-    if (foundPath) *foundPath = path;
+    findings.foundPath = path;
     uint64_t size = 0;
     if (!ReadFileSize(path, size)) return RecordCheck::CannotOpen;
+    findings.foundSize = static_cast<int64_t>(size);
     // The size is compared first, so a wrong file of the right name costs no hashing.
-    if (static_cast<int64_t>(size) != ParseLenientInt64(expectedSize)) return RecordCheck::SizeDiffers;
-    std::wstring digest;
-    if (!ComputeFileDigest(path, digest)) return RecordCheck::CannotOpen;
-    return EqualsIgnoreAsciiCase(digest, expectedHash) ? RecordCheck::Match : RecordCheck::DigestDiffers;
+    if (findings.foundSize != findings.expectedSize) return RecordCheck::SizeDiffers;
+    if (!ComputeFileDigest(path, findings.foundDigest)) return RecordCheck::CannotOpen;
+    return EqualsIgnoreAsciiCase(findings.foundDigest, findings.expectedHash) ? RecordCheck::Match
+                                                                              : RecordCheck::DigestDiffers;
+}
+
+RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& suffix, std::wstring* foundPath) {
+    RecordFindings findings;
+    RecordCheck check = InspectFileRecord(gameFolder, suffix, findings);
+    if (foundPath && !findings.foundPath.empty()) *foundPath = findings.foundPath;
+    return check;
 }
 
 bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix) {
     return CheckFileRecord(gameFolder, suffix, nullptr) == RecordCheck::Match;
+}
+
+bool VerifyGameFolder(const std::wstring& gameFolder) {
+    for (const char* suffix : {"", "2"}) {
+        RecordFindings findings;
+        RecordCheck check = InspectFileRecord(gameFolder, suffix, findings);
+        LogRecordCheck(suffix, check, findings);
+        if (check == RecordCheck::Match) return true;
+    }
+    return false;
 }

@@ -4,6 +4,7 @@
 // RelativePath<s> (path below the folder, "\" or "/"), ExpectedHash<s> (SHA-256 as 64 hexadecimal
 // digits, either case) and ExpectedSize<s> (decimal bytes). Each value is fetched with
 // ManifestGetLocalized, so a language variant such as ExpectedHash2.ko wins over the bare key.
+#include <cstdint>
 #include <string>
 
 // True when the record's file exists below the folder (at its path, or found by name) with the
@@ -11,6 +12,24 @@
 bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix);
 
 enum class RecordCheck { Match, KeyMissing, FileNotFound, CannotOpen, SizeDiffers, DigestDiffers };
+
+// What one record asks for and what the folder holds, for the install log. Sizes are -1 and texts
+// empty where the step was not reached.
+struct RecordFindings {
+    std::wstring relativePath;
+    std::wstring expectedHash;
+    int64_t expectedSize = -1;
+    std::wstring foundPath;
+    int64_t foundSize = -1;
+    std::wstring foundDigest;
+};
+
+// The steps of CheckFileRecord, keeping what each step saw.
+RecordCheck InspectFileRecord(const std::wstring& gameFolder, const std::string& suffix, RecordFindings& findings);
+
+// The installer's decision: the primary record, and only when it does not match, the alternate.
+// Each record checked is written to the install log when one is open.
+bool VerifyGameFolder(const std::wstring& gameFolder);
 
 // The same steps as VerifyFileRecord, telling why a record does not match. `foundPath` (may be
 // null) receives the located file when there is one. The size is compared before anything is

@@ -63,10 +63,17 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
     exists = false;
     if (::stat(native.c_str(), &st) != 0) return errno == ENOENT;
     exists = true;
-    if (S_ISDIR(st.st_mode)) return false;
+    // errno is set as opening it for writing would set it, so the caller can tell the reason.
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
     // A file without any write permission is what the read-only attribute is on Windows; refused
     // even for root, who could write it anyway.
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        errno = EACCES;
+        return false;
+    }
     return ::access(native.c_str(), W_OK) == 0;
 }
 

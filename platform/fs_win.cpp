@@ -29,7 +29,11 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+        // What opening it for writing would report, so the caller can tell the reason.
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     // A file another program holds without sharing write access cannot be replaced either; find
     // out now rather than after its new content has been written.
     UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -4,6 +4,8 @@
 #   web/     the files the demo's Url banner and links point at (serve it on 127.0.0.1:8765)
 #   game/    a fresh copy of the stand-in game folder to install into
 # Usage: scripts/make-demo.sh OUT [PATCHTOOL]   (PATCHTOOL defaults to the native build's)
+# DEMO_LARGE_MIB=N adds a payload file of N MiB (data/video/intro.bik), so that an install lasts
+# long enough to be seen on its way.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:?usage: make-demo.sh OUT [PATCHTOOL]}"
@@ -18,6 +20,10 @@ stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 cp -r "$root/demo/patch.toml" "$root/demo/game" "$root/demo/payload" "$stage/"
 bash "$root/demo/make-banners.sh" "$stage/banners"
+if [ "${DEMO_LARGE_MIB:-0}" -gt 0 ]; then
+  mkdir -p "$stage/payload/data/video"
+  head -c $((DEMO_LARGE_MIB * 1024 * 1024)) /dev/zero >"$stage/payload/data/video/intro.bik"
+fi
 
 mkdir -p "$out"
 "$patchtool" build "$stage/patch.toml" -o "$out"

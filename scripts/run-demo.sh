@@ -37,7 +37,8 @@ driver=build/windows/e2e/e2e_driver.exe
 rm -rf "$demo" "$shots"
 mkdir -p "$demo" "$shots"
 # Also writes a fresh copy of the demo game folder to $demo/game, the folder the install goes into.
-bash scripts/make-demo.sh "$PWD/$demo"
+# A large file in the payload keeps the install going long enough for a screenshot on its way.
+DEMO_LARGE_MIB=768 bash scripts/make-demo.sh "$PWD/$demo"
 app="$demo"
 python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
 server=$!

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/progress.h"
+#include "install/install_log.h"
 #include "manifest/manifest.h"
 #include "support/patchtool_support.h"
 #include "support/test_support.h"
@@ -186,6 +187,78 @@ TEST_F(PatchtoolApply, VerifyTakesTheGivenLanguage) {
     options.language = "fr";
     EXPECT_EQ(RunVerify(options, out, err), kExitUsage);
     EXPECT_NE(err.str().find("language 'fr'"), std::string::npos);
+}
+
+// Each apply with --log appends one run; what support needs to act on is in the run's lines.
+TEST_F(PatchtoolApply, LogRecordsEachRunForSupport) {
+    // Opening a folder for writing: access denied on Windows, EISDIR elsewhere.
+    const std::string folderInTheWay = test::kWindows ? "FAILED readme.txt: system error 5 (" :
+                                                        "FAILED readme.txt: system error 21 (";
+    const struct {
+        const char* what;
+        std::string gameContent;  // written to bin/DemoGame.exe before the run
+        bool folderAtReadme;      // a folder stands where readme.txt goes
+        int code;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"installed", kGameFile, false, kExitOk,
+         {"chosen folder: ", ", 3024 bytes, SHA-256 ", ": match", "written data/levels/level1.dat (",
+          "written readme.txt (", "result: installed"}},
+        {"wrong digest", "X" + kGameFile.substr(1), false, kExitWrongFolder,
+         {"record RelativePath: expected 'bin/DemoGame.exe', 3024 bytes", "3024 bytes, SHA-256 ", ": digest differs",
+          "record RelativePath2: not set in full: keys missing", "result: wrong folder"}},
+        {"entry cannot be written", kGameFile, true, kExitExtractFailed,
+         {folderInTheWay, "folder restored: no", "result: extraction failed"}},
+    };
+    test::ScratchDir logDir;
+    const std::wstring logPath = logDir / L"Demo Game.log";
+    std::string before;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test::WriteFileBytes(game / L"bin\\DemoGame.exe", c.gameContent));
+        std::filesystem::remove_all(test::FsPath(game / L"readme.txt"));
+        if (c.folderAtReadme) std::filesystem::create_directories(test::FsPath(game / L"readme.txt"));
+        ApplyOptions options = Options(game.path());
+        options.logPath = logPath;
+        std::ostringstream out, err;
+        EXPECT_EQ(RunApply(options, out, err), c.code) << c.what << err.str();
+        std::string log;
+        ASSERT_TRUE(test::ReadFileBytes(logPath, log)) << c.what;
+        // Appended: the earlier runs are there unchanged, and this one follows them.
+        EXPECT_EQ(log.compare(0, before.size(), before), 0) << c.what;
+        const std::string run = log.substr(before.size());
+        EXPECT_EQ(run.rfind(kInstallLogRunMarker, 0), 0u) << c.what << ":\n" << run;
+        EXPECT_EQ(run.find(kInstallLogRunMarker, 1), std::string::npos) << c.what;
+        for (const std::string& line : c.lines) EXPECT_NE(run.find(line), std::string::npos) << c.what << ": " << line << "\n" << run;
+        before = log;
+    }
+}
+
+// The log stays bounded by dropping whole old runs; one that cannot be written changes nothing.
+TEST_F(PatchtoolApply, LogKeepsTheLastRunsAndNeverFailsAnInstall) {
+    test::ScratchDir logDir;
+    const std::wstring logPath = logDir / L"bounded.log";
+    std::string old;
+    for (int i = 0; old.size() < 3 * kInstallLogKeepBytes; ++i) {
+        old += std::string(kInstallLogRunMarker) + "old run " + std::to_string(i) + "\n" + std::string(999, 'x') + "\n";
+    }
+    ASSERT_TRUE(test::WriteFileBytes(logPath, old));
+    ApplyOptions options = Options(game.path());
+    options.logPath = logPath;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunApply(options, out, err), kExitOk) << err.str();
+    std::string log;
+    ASSERT_TRUE(test::ReadFileBytes(logPath, log));
+    EXPECT_LE(log.size(), kInstallLogKeepBytes + 4096);
+    EXPECT_EQ(log.rfind(kInstallLogRunMarker, 0), 0u) << "begins with a whole run";
+    EXPECT_EQ(log.find("old run 0\n"), std::string::npos) << "the oldest run is gone";
+    const std::string lastOld = old.substr(old.rfind(kInstallLogRunMarker));
+    EXPECT_NE(log.find(lastOld), std::string::npos) << "the newest old run is kept whole";
+    EXPECT_NE(log.find("result: installed"), std::string::npos);
+
+    // A folder where the log should be: the install goes on as if there were no log.
+    ASSERT_TRUE(test::WriteFileBytes(game / L"bin\\DemoGame.exe", kGameFile));
+    options.logPath = logDir.path();
+    EXPECT_EQ(RunApply(options, out, err), kExitOk) << err.str();
 }
 
 }  // namespace

@@ -7,6 +7,8 @@ namespace {
 
 bool gPumpActive = false;
 DWORD gLastPumpTick = 0;
+WorkObserver gView = nullptr;
+void* gViewContext = nullptr;
 
 bool IsUserInput(UINT message) {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
@@ -34,7 +36,8 @@ void PumpPendingMessages() {
     }
 }
 
-void OnWork(const WorkProgress&, void*) {
+void OnWork(const WorkProgress& progress, void*) {
+    if (gView) gView(progress, gViewContext);
     const DWORD now = ::GetTickCount();
     if (now - gLastPumpTick < kInstallPumpIntervalMs) return;
     gLastPumpTick = now;
@@ -43,7 +46,9 @@ void OnWork(const WorkProgress&, void*) {
 
 }  // namespace
 
-void BeginInstallPump() {
+void BeginInstallPump(WorkObserver view, void* viewContext) {
+    gView = view;
+    gViewContext = viewContext;
     gPumpActive = true;
     gLastPumpTick = ::GetTickCount();
     SetWorkObserver(OnWork, nullptr);
@@ -51,6 +56,8 @@ void BeginInstallPump() {
 
 void EndInstallPump() {
     SetWorkObserver(nullptr, nullptr);
+    gView = nullptr;
+    gViewContext = nullptr;
     gPumpActive = false;
 }
 

@@ -5,9 +5,12 @@
 // input to the installer window, so nothing the user does can start or stop anything meanwhile.
 #include <windows.h>
 
+#include "install/progress.h"
+
 constexpr DWORD kInstallPumpIntervalMs = 100;
 
 // From disabling the Install button until the result box: the observer is set and input dropped.
-void BeginInstallPump();
+// `view` (may be null) sees every report before the pump decides whether to dispatch.
+void BeginInstallPump(WorkObserver view = nullptr, void* viewContext = nullptr);
 void EndInstallPump();
 bool InstallPumpActive();

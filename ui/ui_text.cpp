@@ -45,6 +45,8 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
     {L"找不到補丁資料檔。", L"找不到补丁数据文件。", L"Patch data file was not found.", L"패치 데이터 파일을 찾을 수 없습니다.", L"パッチデータファイルが見つかりません。"},
     // ErrorInstall
     {L"安裝過程發生錯誤。", L"安装过程中发生错误。", L"Install error.", L"설치 중 오류가 발생했습니다.", L"インストール中にエラーが発生しました。"},
+    // InstallLogNote
+    {L"詳細記錄於安裝記錄檔：", L"详细信息已记录在安装日志中：", L"Details are in the install log: ", L"자세한 내용은 설치 로그에 있습니다: ", L"詳細はインストールログに記録されています："},
 };
 
 const char* const kLanguageCodes[kLanguageCount] = {"zh-TW", "zh-CN", "en", "ko", "ja"};

@@ -27,8 +27,10 @@ enum class UiTextRow {
     ErrorWrongFolder = 14,
     ErrorNoPayload = 15,
     ErrorInstall = 16,
+    // Second line of a failure box, followed by the install log's path.
+    InstallLogNote = 17,
 };
-constexpr int kUiTextRowCount = 17;
+constexpr int kUiTextRowCount = 18;
 
 // The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
 const wchar_t* UiText(UiTextRow row, int language);

@@ -79,6 +79,8 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
         sub->add_option("-l,--language", apply.language, "install language: zh-TW, zh-CN, en, ko or ja (default: the patch's own)");
     }
     applyCmd->add_flag("-q,--quiet", quiet, "no progress output");
+    std::string logFile;
+    applyCmd->add_option("--log", logFile, "append the installer's install log to this file");
     verify->footer("Example: patchtool verify dist \"/games/Demo Game\" --language ko");
     applyCmd->footer(std::string("Example: patchtool apply dist \"/games/Demo Game\"\n") + kExitCodes);
 
@@ -95,6 +97,7 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     apply.patchFolder = Wide(patchFolder);
     apply.gameFolder = Wide(gameFolder);
     apply.progress = !quiet;
+    apply.logPath = Wide(logFile);
     apply.terminal = terminal;
     if (verify->parsed()) return RunVerify(apply, out, err);
     return RunApply(apply, out, err);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/paths.h"
+#include "install/install_log.h"
 #include "install/payload.h"
 #include "install/progress.h"
 #include "install/verify.h"
@@ -63,10 +64,14 @@ struct RecordOutcome {
     std::wstring found;
 };
 
+// Written to the install log as well, when one is open.
 RecordOutcome CheckRecord(const std::wstring& gameFolder, const std::string& suffix) {
     RecordOutcome outcome;
     outcome.suffix = suffix;
-    outcome.check = CheckFileRecord(gameFolder, suffix, &outcome.found);
+    RecordFindings findings;
+    outcome.check = InspectFileRecord(gameFolder, suffix, findings);
+    outcome.found = findings.foundPath;
+    LogRecordCheck(suffix, outcome.check, findings);
     return outcome;
 }
 
@@ -177,11 +182,15 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
         return kExitPatchMissing;
     }
+    // The same log the installer keeps; one that cannot be written changes nothing.
+    if (!options.logPath.empty()) BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder);
     // The installer's order: the alternate record only when the primary one fails.
     RecordOutcome primary = CheckRecord(options.gameFolder, "");
     if (primary.check != RecordCheck::Match) {
         RecordOutcome alternate = CheckRecord(options.gameFolder, "2");
         if (alternate.check != RecordCheck::Match) {
+            LogResult("wrong folder");
+            EndInstallLog();
             err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
             PrintRecord(primary, err);
             PrintRecord(alternate, err);
@@ -196,6 +205,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     bool extracted = ExtractPayload(payloadPath, options.gameFolder);
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
+    LogResult(extracted ? "installed" : "extraction failed");
+    EndInstallLog();
     if (!extracted) {
         err << "extraction failed: files written before the failure stay in " << DisplayPath(options.gameFolder) << "\n";
         return kExitExtractFailed;

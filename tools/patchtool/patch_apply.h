@@ -21,6 +21,7 @@ struct ApplyOptions {
     bool progress = true;     // false: no progress output at all
     bool terminal = false;    // progress as a redrawn bar rather than plain lines
     int barWidth = 30;
+    std::wstring logPath;     // empty: no install log
 };
 
 // A language code ("ko") or index ("3") to the install language; empty gives -1 (the manifest's

@@ -1,0 +1,17 @@
+#include "platform/error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
+
+void ClearSystemError() { errno = 0; }
+
+std::string SystemErrorMessage(uint32_t code) {
+    if (code == 0) return std::string();
+    return std::strerror(static_cast<int>(code));
+}
+
+}  // namespace platform
