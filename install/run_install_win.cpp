@@ -7,6 +7,7 @@
 
 #include "common/paths.h"
 #include "install/payload.h"
+#include "install/signature.h"
 #include "install/verify.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
@@ -71,6 +72,11 @@ void RunInstall() {
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
+    // A signed patch's entries are all checked before the first one is written.
+    if (gPatchSigned && !CheckPayloadEntries(JoinPath(exeDirectory, kPayloadFileName), gPatchSignature)) {
+        FailAndEnable(UiTextRow::ErrorDamagedPatch);
+        return;
+    }
     if (!ExtractPayload(JoinPath(exeDirectory, kPayloadFileName), gameFolder)) {
         FailAndEnable(UiTextRow::ErrorInstall);
         return;

@@ -12,6 +12,8 @@
 #include "platform/text.h"
 
 const wchar_t kSignatureFileName[] = L"patch_signature.dat";
+bool gPatchSigned = false;
+PatchSignature gPatchSignature;
 
 namespace {
 
@@ -308,6 +310,22 @@ SignatureCheck CheckSignedPatch(const std::wstring& folder, const std::string& m
     if (!PayloadFrameMatches(JoinPath(folder, kPayloadFileName), parsed)) return SignatureCheck::PayloadDiffers;
     signature = std::move(parsed);
     return SignatureCheck::Ok;
+}
+
+SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256PublicKey& key) {
+    std::string manifestBytes;
+    platform::File file;
+    if (file.OpenRead(JoinPath(folder, kManifestFileName), platform::Share::ReadOnly)) {
+        std::unique_ptr<char[]> buffer(new char[kChunk]);
+        size_t got = 0;
+        while (file.Read(buffer.get(), kChunk, got) && got > 0) manifestBytes.append(buffer.get(), got);
+    }
+    ManifestParser parser(gPatchManifest);
+    parser.Feed(manifestBytes.data(), manifestBytes.size());
+    parser.Finish();
+    SignatureCheck check = CheckSignedPatch(folder, manifestBytes, key, gPatchSignature);
+    gPatchSigned = check == SignatureCheck::Ok;
+    return check;
 }
 
 bool PayloadEntryDigest::Begin(const std::string& rawName, uint64_t dataSize) {

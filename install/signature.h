@@ -100,6 +100,17 @@ const char* SignatureCheckText(SignatureCheck check);
 SignatureCheck CheckSignedPatch(const std::wstring& folder, const std::string& manifestBytes,
                                 const platform::P256PublicKey& key, PatchSignature& signature);
 
+// Set once at start-up by a stamped installer whose patch passed its check (LoadSignedPatch);
+// read by the install sequence, which checks the payload entries against it. Unset otherwise.
+extern bool gPatchSigned;
+extern PatchSignature gPatchSignature;
+
+// Start-up of a stamped installer: reads patch_manifest.dat in `folder` once, fills
+// gPatchManifest from those bytes (also when the check then fails, so that the error box can speak
+// the install language), and checks the signed patch with `key`. On Ok sets gPatchSigned and
+// gPatchSignature.
+SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256PublicKey& key);
+
 // The per-entry check of the payload. For entry `index` (0-based, archive order) the extraction
 // calls Begin with the entry's raw name and data size as read, Update with its data as it streams
 // by, and Matches before the entry is put in place; false means the entry is not the signed one

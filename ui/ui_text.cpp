@@ -45,6 +45,11 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
     {L"找不到補丁資料檔。", L"找不到补丁数据文件。", L"Patch data file was not found.", L"패치 데이터 파일을 찾을 수 없습니다.", L"パッチデータファイルが見つかりません。"},
     // ErrorInstall
     {L"安裝過程發生錯誤。", L"安装过程中发生错误。", L"Install error.", L"설치 중 오류가 발생했습니다.", L"インストール中にエラーが発生しました。"},
+    // ErrorDamagedPatch
+    {L"修補程式的檔案已損毀或遭到竄改。請重新下載修補程式。", L"补丁文件已损坏或已被篡改。请重新下载补丁。",
+     L"The patch files are damaged or have been altered. Please download the patch again.",
+     L"패치 파일이 손상되었거나 변경되었습니다. 패치를 다시 다운로드해 주세요.",
+     L"パッチのファイルが破損しているか、改変されています。パッチをもう一度ダウンロードしてください。"},
 };
 
 const char* const kLanguageCodes[kLanguageCount] = {"zh-TW", "zh-CN", "en", "ko", "ja"};

@@ -27,8 +27,9 @@ enum class UiTextRow {
     ErrorWrongFolder = 14,
     ErrorNoPayload = 15,
     ErrorInstall = 16,
+    ErrorDamagedPatch = 17,  // a stamped installer's data files are not the publisher's
 };
-constexpr int kUiTextRowCount = 17;
+constexpr int kUiTextRowCount = 18;
 
 // The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
 const wchar_t* UiText(UiTextRow row, int language);
