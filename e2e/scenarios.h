@@ -22,6 +22,11 @@ bool InstallSucceeds(int language, bool emptyPayload);
 bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
 bool InstallKeepsAnswering();
+// A stamped installer: a good signed patch installs; each altered data file is refused at
+// start-up; an entry altered after start-up is refused at install time.
+bool SignedInstall();
+bool SignedTamperRefused();
+bool SignedPayloadAltered();
 
 // Starts the installer where it lies, installs into `gameFolder` and saves screenshots on the way.
 bool DriveDemo(const std::wstring& gameFolder);
