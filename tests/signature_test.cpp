@@ -49,6 +49,15 @@ std::map<std::string, size_t> Snapshot(const std::wstring& root) {
     return files;
 }
 
+// Into an existing folder: a recursive fs::copy refuses that on the mingw runtime.
+void CopyTree(const std::wstring& from, const std::wstring& to) {
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(test::FsPath(from))) {
+        fs::path target = test::FsPath(to) / entry.path().lexically_relative(test::FsPath(from));
+        if (entry.is_directory()) fs::create_directories(target);
+        else fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+    }
+}
+
 class SignedPatch : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -134,7 +143,7 @@ TEST_F(SignedPatch, EveryTamperingIsRefusedBeforeTheGameFolderIsTouched) {
     const std::map<std::string, size_t> before = Snapshot(game.path());
     for (const Case& c : cases) {
         test::ScratchDir copy;
-        fs::copy(test::FsPath(signedFirst.path()), test::FsPath(copy.path()), fs::copy_options::recursive);
+        CopyTree(signedFirst.path(), copy.path());
         c.tamper(copy.path(), c.file);
         EXPECT_EQ(ApplyWithKey(copy.path()), kExitSignature) << c.what << ": " << Narrow(c.file);
         EXPECT_EQ(Snapshot(game.path()), before) << c.what << ": " << Narrow(c.file);
