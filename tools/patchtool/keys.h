@@ -24,6 +24,8 @@ bool ReadPublicKeyFile(const std::wstring& path, platform::P256PublicKey& key);
 // Platform half (keys_posix.cpp with libcrypto, keys_win.cpp with CNG).
 // A new P-256 key pair: the private key as PKCS#8 PEM, and its public key.
 bool GenerateKeyPair(std::string& privatePem, platform::P256PublicKey& publicKey);
+// The public half of a PKCS#8 PEM private key; false when the text is not a P-256 private key.
+bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey& publicKey);
 // Signs a SHA-256 digest with a PKCS#8 PEM private key; `publicKey` receives the key's public
 // half. False when the text is not a P-256 private key.
 bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,

@@ -54,11 +54,23 @@ bool GenerateKeyPair(std::string& privatePem, platform::P256PublicKey& publicKey
     return true;
 }
 
+namespace {
+
+Pkey ReadPrivateKey(const std::string& privatePem) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(privatePem.data(), static_cast<int>(privatePem.size())));
+    return Pkey(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+}  // namespace
+
+bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey& publicKey) {
+    Pkey key = ReadPrivateKey(privatePem);
+    return key && PublicHalf(key.get(), publicKey);
+}
+
 bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,
                 platform::P256Signature& signature, platform::P256PublicKey& publicKey) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(privatePem.data(), static_cast<int>(privatePem.size())));
-    if (!bio) return false;
-    Pkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    Pkey key = ReadPrivateKey(privatePem);
     if (!key || !PublicHalf(key.get(), publicKey)) return false;
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
     size_t length = 0;

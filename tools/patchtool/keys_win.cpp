@@ -96,6 +96,15 @@ bool GenerateKeyPair(std::string& privatePem, platform::P256PublicKey& publicKey
     return true;
 }
 
+bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey& publicKey) {
+    std::string der;
+    PrivateBlob blob{};
+    if (!DecodePemBlock(privatePem, "PRIVATE KEY", der) || !DecodePkcs8(der, blob)) return false;
+    PublicHalf(blob, publicKey);
+    SecureZeroMemory(&blob, sizeof blob);
+    return true;
+}
+
 bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,
                 platform::P256Signature& signature, platform::P256PublicKey& publicKey) {
     std::string der;

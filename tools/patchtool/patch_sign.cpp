@@ -124,9 +124,7 @@ bool SignPatchFolder(const std::wstring& outDir, const std::wstring& keyPath, pl
     PatchSignature signature;
     if (!DescribePatch(outDir, signature, problem)) return false;
     // The signer field is part of what is signed, so the public half comes first.
-    platform::Sha256Digest unused{};
-    platform::P256Signature scratch{};
-    if (!SignDigest(pem, unused, scratch, signature.signer)) {
+    if (!PrivateKeyPublicHalf(pem, signature.signer)) {
         problem = Narrow(keyPath) + ": not a P-256 private key in PKCS#8 PEM";
         return false;
     }
