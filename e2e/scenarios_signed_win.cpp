@@ -20,6 +20,7 @@ namespace {
 
 constexpr int kLanguage = 3;  // Korean: the refusal box must speak the manifest's language
 const char kBannerName[] = "art/side.bmp";
+constexpr uint32_t kAssetId = 7;
 
 std::map<std::wstring, std::string> GameSnapshot(const std::wstring& folder) {
     std::map<std::wstring, std::string> files;
@@ -32,13 +33,16 @@ std::map<std::wstring, std::string> GameSnapshot(const std::wstring& folder) {
     return files;
 }
 
-// The demo patch with one banner read from a file beside the installer; `release` changes every
+// The demo patch with one banner read from a file beside the installer and one from the asset
+// archive; `release` changes every
 // data file, for the swap cases, and the payload's size with it: a payload of the signed size and
 // header passes start-up and is caught entry by entry at install (signed-payload-altered).
 DemoPatch SignedDemo(int release) {
     DemoPatch patch = PatchInLanguage(kLanguage);
-    SetEntry(patch.manifest, "BannerCount", "1");
+    SetEntry(patch.manifest, "BannerCount", "2");
     SetEntry(patch.manifest, "Banner1.Source", kBannerName);
+    SetEntry(patch.manifest, "Banner2.Mode", "Asset");
+    SetEntry(patch.manifest, "Banner2.Source", std::to_string(kAssetId));
     SetEntry(patch.manifest, "WindowTitle", "Signed Demo " + std::to_string(release));
     patch.payload.push_back({"release.txt", std::string(static_cast<size_t>(release), 'r')});
     return patch;
@@ -65,7 +69,9 @@ bool SignAndStamp(Checks& checks, Session& session, const Keys& keys, const wcha
     platform::P256PublicKey used{};
     const bool staged = session.stage.ok() && session.stage.WritePatch(patch) &&
                         WriteFileAt(session.stage.app() + L"\\" + NativeName(kBannerName),
-                                    SolidBmp(690, 120 + release, 0x3366AA));
+                                    SolidBmp(690, 120 + release, 0x3366AA)) &&
+                        WriteFileAt(session.stage.app() + L"\\patch_assets.dat",
+                                    BuildAssetArchive(kAssetId, SolidBmp(690, 100 + release, 0xAA6633)));
     if (!checks.Expect(staged, "stage the installer and its data")) return false;
     if (!checks.Expect(SignPatchFolder(session.stage.app(), keys.Private(signer), used, problem), "sign: " + problem))
         return false;
@@ -182,7 +188,7 @@ bool SignedTamperRefused() {
     };
     std::vector<Case> cases;
     for (const std::wstring& name : {std::wstring(L"patch_manifest.dat"), std::wstring(L"patch_payload.dat"), banner,
-                                    std::wstring(L"patch_signature.dat")}) {
+                                    std::wstring(L"patch_assets.dat"), std::wstring(L"patch_signature.dat")}) {
         const std::string narrow = Utf8(name);
         // Byte 10 of the payload is its entry count; the entries' data are checked at install.
         cases.push_back({"flip a byte of " + narrow, [name](const std::wstring& app) {
@@ -197,8 +203,8 @@ bool SignedTamperRefused() {
     cases.push_back({"delete patch_signature.dat", [](const std::wstring& app) {
                          return ::DeleteFileW((app + L"\\patch_signature.dat").c_str()) != FALSE;
                      }, L"publisher"});
-    cases.push_back({"add an asset archive the patch does not have", [](const std::wstring& app) {
-                         return WriteFileAt(app + L"\\patch_assets.dat", "PTASSET1 planted");
+    cases.push_back({"delete patch_assets.dat", [](const std::wstring& app) {
+                         return ::DeleteFileW((app + L"\\patch_assets.dat").c_str()) != FALSE;
                      }, L"publisher"});
     cases.push_back({"signed by another key", [](const std::wstring&) { return true; }, L"other"});
     for (const Case& c : cases) {
