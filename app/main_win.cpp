@@ -4,14 +4,18 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <cstring>
 #include <string>
 
 #include "banner/banner_view_win.h"
 #include "banner/banners.h"
+#include "common/paths.h"
+#include "install/signature.h"
 #include "manifest/manifest.h"
 #include "ui/installer_window_win.h"
 #include "ui/loading_window_win.h"
 #include "ui/ui_text.h"
+#include "resource.h"
 
 namespace {
 
@@ -58,6 +62,28 @@ HWND ShowLoadingWindow() {
     return loading;
 }
 
+// The publisher's key from the key slot. False when the slot holds no key: not stamped.
+bool ReadStampedKey(platform::P256PublicKey& key) {
+    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(KEY_SLOT_RESOURCE), RT_RCDATA);
+    HGLOBAL loaded = found ? ::LoadResource(nullptr, found) : nullptr;
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    if (!bytes || ::SizeofResource(nullptr, found) < KEY_SLOT_MARKER_SIZE + KEY_SLOT_KEY_SIZE) return false;
+    std::memcpy(key.data(), static_cast<const char*>(bytes) + KEY_SLOT_MARKER_SIZE, key.size());
+    for (uint8_t b : key)
+        if (b != 0) return true;
+    return false;
+}
+
+// A stamped installer uses nothing of its data files before they are proven to be the
+// publisher's: on any difference one box in the install language, with the default title.
+bool SignedPatchAccepted(const platform::P256PublicKey& key) {
+    if (LoadSignedPatch(GetExeDirectory(), key) == SignatureCheck::Ok) return true;
+    SettleInstallLanguage();
+    ::MessageBoxW(nullptr, UiText(UiTextRow::ErrorDamagedPatch), UiText(UiTextRow::InstallerTitle),
+                  MB_ICONERROR | MB_OK);
+    return false;
+}
+
 HWND CreateInstallerWindow() {
     const std::wstring title = WindowTitleText();
     return ::CreateWindowExW(0, kInstallerWindowClass, title.c_str(), kInstallerWindowStyle, CW_USEDEFAULT,
@@ -78,6 +104,10 @@ void RunMessageLoop() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RestrictDllSearchToSystemFolder();
     gInstance = instance;
+    // Before anything else starts: a refused patch ends with the box alone, nothing to shut down.
+    platform::P256PublicKey key{};
+    const bool stamped = ReadStampedKey(key);
+    if (stamped && !SignedPatchAccepted(key)) return 1;
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Gdiplus::GdiplusStartupInput gdiplusInput;
     ::Gdiplus::GdiplusStartup(&gGdiplusToken, &gdiplusInput, nullptr);
@@ -85,7 +115,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     RegisterWindowClass(kLoadingWindowClass, LoadingWndProc, nullptr, COLOR_WINDOW);
     HWND loading = ShowLoadingWindow();
-    LoadPatchManifest();
+    // A stamped installer has read the manifest already, from the bytes it checked.
+    if (!stamped) LoadPatchManifest();
     SettleInstallLanguage();
     LoadBanners();
     ::DestroyWindow(loading);

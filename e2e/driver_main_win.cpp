@@ -47,6 +47,9 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"wrong-folder", e2e::WrongFolder},
         {"install-error", e2e::InstallError},
         {"dll-canaries", e2e::NoDllFromAppFolder},
+        {"signed-install", e2e::SignedInstall},
+        {"signed-tamper", e2e::SignedTamperRefused},
+        {"signed-payload-altered", e2e::SignedPayloadAltered},
         {"install-empty-payload", [] { return e2e::InstallSucceeds(3, true); }},
     };
     const char* codes[] = {"zh-TW", "zh-CN", "en", "ko", "ja"};

@@ -23,6 +23,17 @@ std::string BuildManifest(const ManifestEntries& entries) {
 
 // Layout: "PTPAYLD1", u32 entry count, then per entry i32 name length, name bytes, i64 data size,
 // data bytes; little-endian.
+std::string BuildAssetArchive(uint32_t id, const std::string& data) {
+    std::string out = "PTASSET1";
+    auto append = [&out](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    append(1, 4);
+    append(id, 4);
+    append(data.size(), 8);
+    return out + data;
+}
+
 std::string BuildPayloadArchive(const std::vector<PayloadFile>& files) {
     std::string out = "PTPAYLD1";
     AppendLittleEndian(out, files.size(), 4);

@@ -18,6 +18,8 @@ struct PayloadFile {
 
 std::string BuildManifest(const ManifestEntries& entries);
 std::string BuildPayloadArchive(const std::vector<PayloadFile>& files);
+// An asset archive of one asset.
+std::string BuildAssetArchive(uint32_t id, const std::string& data);
 
 // SHA-256 of `bytes` as 64 hexadecimal digits, upper case.
 std::string Sha256Hex(const std::string& bytes);

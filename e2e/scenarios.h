@@ -24,6 +24,11 @@ bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
 bool InstallKeepsAnswering(bool banners);  // a long install, with or without banners
 bool ManifestResource();
+// A stamped installer: a good signed patch installs; each altered data file is refused at
+// start-up; an entry altered after start-up is refused at install time.
+bool SignedInstall();
+bool SignedTamperRefused();
+bool SignedPayloadAltered();
 
 // Starts the installer where it lies, installs into `gameFolder` and saves screenshots on the way.
 bool DriveDemo(const std::wstring& gameFolder);

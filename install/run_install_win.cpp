@@ -8,6 +8,7 @@
 #include "common/paths.h"
 #include "install/install_log.h"
 #include "install/payload.h"
+#include "install/signature.h"
 #include "install/verify.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
@@ -91,6 +92,11 @@ void RunInstall() {
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
+    // A signed patch's entries are all checked before the first one is written.
+    if (gPatchSigned && !CheckPayloadEntries(archivePath, gPatchSignature)) {
+        FailAndEnable(UiTextRow::ErrorDamagedPatch, "damaged patch", logPath);
+        return;
+    }
     if (!ExtractPayload(archivePath, gameFolder)) {
         FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
         return;

@@ -47,6 +47,11 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
     {L"安裝過程發生錯誤。", L"安装过程中发生错误。", L"Install error.", L"설치 중 오류가 발생했습니다.", L"インストール中にエラーが発生しました。"},
     // InstallLogNote
     {L"詳細記錄於安裝記錄檔：", L"详细信息已记录在安装日志中：", L"Details are in the install log: ", L"자세한 내용은 설치 로그에 있습니다: ", L"詳細はインストールログに記録されています："},
+    // ErrorDamagedPatch
+    {L"修補程式的檔案已損毀或遭到竄改。請重新下載修補程式。", L"补丁文件已损坏或已被篡改。请重新下载补丁。",
+     L"The patch files are damaged or have been altered. Please download the patch again.",
+     L"패치 파일이 손상되었거나 변경되었습니다. 패치를 다시 다운로드해 주세요.",
+     L"パッチのファイルが破損しているか、改変されています。パッチをもう一度ダウンロードしてください。"},
 };
 
 const char* const kLanguageCodes[kLanguageCount] = {"zh-TW", "zh-CN", "en", "ko", "ja"};

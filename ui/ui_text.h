@@ -29,8 +29,9 @@ enum class UiTextRow {
     ErrorInstall = 16,
     // Second line of a failure box, followed by the install log's path.
     InstallLogNote = 17,
+    ErrorDamagedPatch = 18,  // a stamped installer's data files are not the publisher's
 };
-constexpr int kUiTextRowCount = 18;
+constexpr int kUiTextRowCount = 19;
 
 // The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
 const wchar_t* UiText(UiTextRow row, int language);

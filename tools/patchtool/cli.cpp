@@ -7,12 +7,17 @@
 #include "tools/patchtool/patch_apply.h"
 #include "tools/patchtool/patch_build.h"
 #include "tools/patchtool/patch_inspect.h"
+#include "tools/patchtool/keys.h"
+#include "tools/patchtool/patch_sign.h"
+#include "install/signature.h"
+#include "platform/fs.h"
 
 namespace {
 
 std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
 
-int RunBuild(const std::string& definition, const std::string& outDir, std::ostream& out, std::ostream& err) {
+int RunBuild(const std::string& definition, const std::string& outDir, const std::string& signKey, std::ostream& out,
+             std::ostream& err) {
     std::vector<std::string> problems;
     PatchDefinition def;
     PatchPlan plan;
@@ -30,21 +35,60 @@ int RunBuild(const std::string& definition, const std::string& outDir, std::ostr
     if (!plan.assets.empty()) out << ", patch_assets.dat (" << plan.assets.size() << " assets)";
     for (const LocalBannerCopy& copy : plan.localBanners) out << ", " << platform::ConvertWideToUtf8(copy.name);
     out << "\n";
+    std::string problem;
+    platform::P256PublicKey signer{};
+    if (signKey.empty() ? !RemoveStaleSignature(Wide(outDir), problem)
+                        : !SignPatchFolder(Wide(outDir), Wide(signKey), signer, problem)) {
+        err << "signing failed: " << problem << "\n";
+        return kExitFailed;
+    }
+    if (!signKey.empty()) out << outDir << ": patch_signature.dat (signed by key " << KeyFingerprint(signer) << ")\n";
+    return kExitOk;
+}
+
+int RunKeygen(const std::string& name, std::ostream& out, std::ostream& err) {
+    platform::P256PublicKey key{};
+    std::string problem;
+    if (!GenerateKeyFiles(Wide(name), key, problem)) {
+        err << "keygen failed: " << problem << "\n";
+        return kExitFailed;
+    }
+    out << name << ".key (private: keep it secret), " << name << ".pub (public): key " << KeyFingerprint(key) << "\n";
+    return kExitOk;
+}
+
+int RunStamp(const std::string& keyPath, const std::string& installer, const std::string& output, std::ostream& out,
+             std::ostream& err) {
+    platform::P256PublicKey key{};
+    std::string problem;
+    if (!ReadPublicKeyFile(Wide(keyPath), key)) problem = keyPath + ": not a P-256 public key in PEM";
+    if (problem.empty()) StampInstaller(Wide(installer), key, Wide(output), problem);
+    if (!problem.empty()) {
+        err << "stamp refused, nothing written: " << problem << "\n";
+        return kExitFailed;
+    }
+    out << output << ": stamped with key " << KeyFingerprint(key) << "; code-sign this file now\n";
     return kExitOk;
 }
 
 int RunInspect(const std::string& folder, std::ostream& out, std::ostream& err) {
+    if (platform::GetPathKind(Wide(folder)) == platform::PathKind::File) {
+        out << folder << ": " << DescribeInstaller(Wide(folder)) << "\n";
+        return kExitOk;
+    }
     InspectReport report;
     if (!InspectPatch(Wide(folder), report)) {
         err << "patch data missing: " << folder << " holds no readable patch_manifest.dat\n";
         return kExitPatchMissing;
     }
     PrintInspectReport(report, out);
+    out << "signature: " << DescribeSignature(Wide(folder)) << "\n";
     return kExitOk;
 }
 
 const char kExitCodes[] =
-    "Exit codes: 0 done, 1 failed, 2 usage, 3 wrong folder, 4 patch data missing, 5 extraction failed.";
+    "Exit codes: 0 done, 1 failed, 2 usage, 3 wrong folder, 4 patch data missing, 5 extraction failed,\n"
+    "6 patch not signed by the given key or altered.";
 
 }  // namespace
 
@@ -56,7 +100,7 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     app.require_subcommand(1);
     app.footer(kExitCodes);
 
-    std::string definition, outDir, folder;
+    std::string definition, outDir, folder, signKey, publicKey, keyName, installer, stamped;
     ApplyOptions apply;
     std::string patchFolder, gameFolder;
     bool quiet = false;
@@ -64,12 +108,23 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     CLI::App* build = app.add_subcommand("build", "Write the installer's data files from a patch definition (TOML).");
     build->add_option("definition", definition, "the patch definition, e.g. patch.toml")->required();
     build->add_option("-o,--out", outDir, "folder for patch_manifest.dat, patch_payload.dat, patch_assets.dat")->required();
-    build->footer("Example: patchtool build demo/patch.toml -o dist\n"
+    build->add_option("--sign", signKey, "private key (NAME.key): also write patch_signature.dat");
+    build->footer("Example: patchtool build demo/patch.toml -o dist --sign publisher.key\n"
                   "Everything the installer would reject or mishandle is refused, naming the item.");
 
-    CLI::App* inspect = app.add_subcommand("inspect", "Show what the installer reads from a patch folder, with warnings.");
-    inspect->add_option("folder", folder, "the folder that holds the patch's data files")->required();
+    CLI::App* inspect = app.add_subcommand("inspect", "Show what the installer reads from a patch folder, with warnings, or whether an installer is stamped.");
+    inspect->add_option("folder", folder, "the folder that holds the patch's data files, or an installer .exe")->required();
     inspect->footer("Example: patchtool inspect dist");
+
+    CLI::App* keygen = app.add_subcommand("keygen", "Make a publisher's key pair: NAME.key (private) and NAME.pub.");
+    keygen->add_option("-o,--out", keyName, "NAME: the files NAME.key and NAME.pub are written")->required();
+    keygen->footer("Example: patchtool keygen -o publisher");
+
+    CLI::App* stamp = app.add_subcommand("stamp", "Copy PatchInstaller.exe with a public key built in: it then accepts only patches signed by it.");
+    stamp->add_option("--key", publicKey, "the public key (NAME.pub)")->required();
+    stamp->add_option("installer", installer, "PatchInstaller.exe")->required();
+    stamp->add_option("-o,--out", stamped, "the stamped copy to write")->required();
+    stamp->footer("Example: patchtool stamp --key publisher.pub PatchInstaller.exe -o MyPatch.exe");
 
     CLI::App* verify = app.add_subcommand("verify", "Check a game folder with the installer's own verification.");
     CLI::App* applyCmd = app.add_subcommand("apply", "Verify a game folder and install the patch into it, without a window.");
@@ -77,6 +132,7 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
         sub->add_option("patch", patchFolder, "the folder that holds the patch's data files")->required();
         sub->add_option("game", gameFolder, "the game folder")->required();
         sub->add_option("-l,--language", apply.language, "install language: zh-TW, zh-CN, en, ko or ja (default: the patch's own)");
+        sub->add_option("--key", publicKey, "public key (NAME.pub): refuse a patch it did not sign, as a stamped installer does");
     }
     applyCmd->add_flag("-q,--quiet", quiet, "no progress output");
     std::string logFile;
@@ -92,8 +148,15 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
         int code = app.exit(error, out, err);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    if (build->parsed()) return RunBuild(definition, outDir, out, err);
+    if (build->parsed()) return RunBuild(definition, outDir, signKey, out, err);
     if (inspect->parsed()) return RunInspect(folder, out, err);
+    if (keygen->parsed()) return RunKeygen(keyName, out, err);
+    if (stamp->parsed()) return RunStamp(publicKey, installer, stamped, out, err);
+    std::string problem;
+    if (!publicKey.empty() && !CheckPatchWithKey(Wide(patchFolder), Wide(publicKey), problem)) {
+        err << "patch refused: " << problem << "\n";
+        return kExitSignature;
+    }
     apply.patchFolder = Wide(patchFolder);
     apply.gameFolder = Wide(gameFolder);
     apply.progress = !quiet;
