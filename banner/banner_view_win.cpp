@@ -6,7 +6,7 @@
 #include "banner/rotation.h"
 #include "platform/image_win.h"
 #include "platform/win_handle.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 const wchar_t kBannerViewClassName[] = L"PatchBannerView";
 

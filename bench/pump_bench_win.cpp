@@ -14,7 +14,7 @@
 #include "install/payload.h"
 #include "install/verify.h"
 #include "ui/install_pump_win.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/fs.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "ui/installer_window_win.h"
 #include "ui/loading_window_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

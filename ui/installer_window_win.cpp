@@ -2,12 +2,12 @@
 
 #include "banner/banner_view_win.h"
 #include "banner/banners.h"
-#include "install/run_install_win.h"
+#include "ui/run_install_win.h"
 #include "ui/folder_picker_win.h"
 #include "ui/gdi_scope_win.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 HINSTANCE gInstance = nullptr;
 HFONT gBodyFont = nullptr;

@@ -1,4 +1,4 @@
-#include "install/run_install_win.h"
+#include "ui/run_install_win.h"
 
 #include <windows.h>
 
@@ -12,7 +12,7 @@
 #include "platform/fs.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 
