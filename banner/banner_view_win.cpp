@@ -6,7 +6,6 @@
 #include "banner/rotation.h"
 #include "platform/image_win.h"
 #include "platform/win_handle.h"
-#include "ui/window_handles_win.h"
 
 const wchar_t kBannerViewClassName[] = L"PatchBannerView";
 
@@ -152,7 +151,7 @@ void StartBannerRotation() {
     StartBannerRotationAt(::GetTickCount());
 }
 
-void AdvanceBannerRotation() {
+void AdvanceBannerRotation(HWND view) {
     AdvanceBannerRotationAt(::GetTickCount(), static_cast<int32_t>(gBannerList.size()));
-    if (gBannerView != nullptr) ::InvalidateRect(gBannerView, nullptr, FALSE);
+    if (view != nullptr) ::InvalidateRect(view, nullptr, FALSE);
 }

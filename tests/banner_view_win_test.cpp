@@ -16,7 +16,6 @@
 #include "platform/fs.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
-#include "ui/window_handles_win.h"
 
 namespace {
 
@@ -223,14 +222,12 @@ TEST_F(BannerViewTest, WindowPaintsWithoutErasingAndRotationRepaints) {
     EXPECT_EQ(screen.At(100, 190), kBackground);
 
     // Every rotation step asks for a repaint of the whole view, without erasing.
-    gBannerView = view.get();
     StartBannerRotation();
-    AdvanceBannerRotation();
+    AdvanceBannerRotation(view.get());
     RECT update = {};
     EXPECT_TRUE(::GetUpdateRect(view.get(), &update, FALSE));
     EXPECT_EQ(update.right - update.left, 690);
     EXPECT_EQ(update.bottom - update.top, 200);
-    gBannerView = nullptr;
 }
 
 TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {

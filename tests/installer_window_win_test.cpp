@@ -180,7 +180,7 @@ TEST_F(InstallerWindowTest, EachControlHoldsItsFont) {
             wchar_t text[256] = {};
             ::GetWindowTextW(button, text, 256);
             const bool tooWide = TextWidth(button, gButtonFont, text) > client.right - kCaptionMargin;
-            EXPECT_EQ(FontOf(button), language == 4 && tooWide ? gSmallButtonFont : gButtonFont)
+            EXPECT_EQ(FontOf(button), language == kJapaneseLanguage && tooWide ? gSmallButtonFont : gButtonFont)
                 << language << " " << ::GetDlgCtrlID(button);
         }
         ::DestroyWindow(gInstallerWindow);

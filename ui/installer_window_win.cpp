@@ -104,7 +104,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnTimer(WPARAM timerId) {
-    if (timerId == kBannerTimerId && gBannerList.size() > 1) AdvanceBannerRotation();
+    if (timerId == kBannerTimerId && gBannerList.size() > 1) AdvanceBannerRotation(gBannerView);
     return 0;
 }
 
@@ -162,7 +162,7 @@ void SetFittedCaption(HWND button, const std::wstring& text) {
         ui::SelectScope font(dc.get(), gButtonFont);
         ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     }
-    const bool tooWideJapanese = gInstallLanguage == 4 && extent.cx > width - kCaptionMargin;
+    const bool tooWideJapanese = gInstallLanguage == kJapaneseLanguage && extent.cx > width - kCaptionMargin;
     SetControlFont(button, tooWideJapanese ? gSmallButtonFont : gButtonFont);
 }
 

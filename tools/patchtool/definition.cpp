@@ -6,9 +6,9 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "platform/fs.h"
-#include "ui/ui_text.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ void ParseGameRecord(const toml::table& root, const char* name, GameRecordDef& r
     }
     // Variants in language order, whatever order the author wrote them in.
     std::vector<LanguageVariantDef> sorted;
-    for (int language = 0; language < kMaxLanguages; ++language)
+    for (int language = 0; language < kLanguageCount; ++language)
         for (const LanguageVariantDef& v : record.variants)
             if (v.language == language) sorted.push_back(v);
     record.variants = sorted;
@@ -167,7 +167,7 @@ std::wstring FolderOf(const std::wstring& path) {
 }  // namespace
 
 int LanguageIndexOf(const std::string& code) {
-    for (int language = 0; language < kMaxLanguages; ++language)
+    for (int language = 0; language < kLanguageCount; ++language)
         if (code == LanguageCode(language)) return language;
     return -1;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "install/payload.h"
 #include "install/progress.h"
@@ -12,7 +13,6 @@
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "tools/patchtool/definition.h"
-#include "ui/ui_text.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ bool ParseLanguageOption(const std::string& text, int& language) {
     language = -1;
     if (text.empty()) return true;
     language = LanguageIndexOf(text);
-    if (language < 0 && text.size() == 1 && text[0] >= '0' && text[0] <= '4') language = text[0] - '0';
+    if (language < 0 && text.size() == 1 && text[0] >= '0' && text[0] - '0' < kLanguageCount) language = text[0] - '0';
     return language >= 0;
 }
 

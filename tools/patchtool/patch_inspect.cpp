@@ -4,6 +4,7 @@
 #include <map>
 
 #include "banner/assets.h"
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -13,7 +14,6 @@
 #include "platform/text.h"
 #include "tools/patchtool/image_info.h"
 #include "tools/patchtool/patch_build.h"
-#include "ui/ui_text.h"
 
 namespace {
 
@@ -265,7 +265,7 @@ void PrintInspectReport(const InspectReport& report, std::ostream& out) {
         out << " = " << Printable(platform::ConvertWideToUtf8(info.value));
         if (info.key == "LanguageIndex") {
             int32_t index = ParseLenientInt32(info.value);
-            out << "  (" << LanguageCode(index >= 0 && index < kLanguageCount ? index : 0) << ")";
+            out << "  (" << LanguageCode(index) << ")";
         }
         if (info.overridden) out << "  (replaced by a later line)";
         out << "\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -10,7 +11,6 @@
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "tools/patchtool/patch_build.h"
-#include "ui/ui_text.h"
 
 namespace {
 
@@ -221,7 +221,7 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
     AddValue(plan, "LanguageIndex", std::to_string(def.language), "language", problems);
     if (!def.title.empty()) AddValue(plan, "WindowTitle", def.title, "title", problems);
     if (def.greetingAll) AddValue(plan, "Greeting", *def.greetingAll, "greeting.all", problems);
-    for (int language = 0; language < kMaxLanguages; ++language) {
+    for (int language = 0; language < kLanguageCount; ++language) {
         if (!def.greetings[language]) continue;
         std::string code = LanguageCode(language);
         AddValue(plan, GreetingKey(language), *def.greetings[language], "greeting." + code, problems);
