@@ -1,6 +1,7 @@
 // POSIX file system layer. Paths arrive in the Windows form the rest of the system builds ("\" as
 // separator), so both separators are turned into "/" before they reach the C library.
 #include "platform/fs.h"
+#include "platform/path_split.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -132,7 +133,7 @@ bool File::CreateExclusive(const std::wstring& path) {
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;
-    size_t separator = target.find_last_of(L"\\/");
+    size_t separator = LastPathSeparator(target);
     std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
     static const std::wstring kProcessTag = L".pi" + std::to_wstring(::getpid()) + L"-";
     std::wstring prefix = directory + kProcessTag;

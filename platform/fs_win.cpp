@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/path_split.h"
 #include "platform/win_handle.h"
 
 namespace platform {
@@ -90,7 +91,7 @@ bool File::CreateExclusive(const std::wstring& path) { return CreateNew(path); }
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;
-    size_t separator = target.find_last_of(L"\\/");
+    size_t separator = LastPathSeparator(target);
     std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
     std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -21,9 +21,10 @@ constexpr DWORD kGreetingBoxStyle = kChildStyle | WS_BORDER | WS_VSCROLL | ES_RE
 constexpr DWORD kGameFolderBoxStyle = kChildStyle | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kStatusLineStyle = kChildStyle | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL;
 
-// Left edge and width of the full-width controls; the banner view has the same.
+// Left edge and width of the full-width controls: as wide as the banner view, whose width the
+// banner core scales the images to.
 constexpr int kLeft = 24;
-constexpr int kFullWidth = 690;
+constexpr int kFullWidth = kBannerViewWidth;
 
 HFONT CreateSegoeFont(int height) {
     return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr wchar_t kPayloadFileName[] = L"patch_payload.dat";
-
 // The longest folder text taken from the box is one less than this; a longer text is cut.
 constexpr int kFolderBufferLength = 1040;
 

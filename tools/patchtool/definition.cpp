@@ -9,6 +9,7 @@
 #include "common/install_language.h"
 #include "common/paths.h"
 #include "platform/fs.h"
+#include "platform/path_split.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ void ParseAssets(const toml::table& root, PatchDefinition& def, Problems& proble
 }
 
 std::wstring FolderOf(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
+    size_t slash = platform::LastPathSeparator(path);
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 

@@ -16,7 +16,6 @@
 
 namespace {
 
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
 

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "banner/assets.h"
+#include "banner/banners.h"
 #include "install/payload.h"
 #include "tools/patchtool/definition.h"
-
-// The installer reads at most this many banners (its other limits come from its readers' headers).
-constexpr size_t kMaxBanners = 3;
 
 struct ManifestEntry {
     std::string key;

@@ -19,7 +19,6 @@ namespace {
 
 using Warnings = std::vector<std::string>;
 
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     platform::File file;
