@@ -19,17 +19,6 @@ constexpr uint32_t kRed = 0xC03020;
 constexpr uint32_t kGreen = 0x20A040;
 constexpr uint32_t kBlue = 0x2040C0;
 
-std::string AssetArchive(uint32_t id, const std::string& data) {
-    std::string out = "PTASSET1";
-    auto append = [&out](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    append(1, 4);
-    append(id, 4);
-    append(data.size(), 8);
-    return out + data;
-}
-
 // The installer's temporary folder for this run: TMP is inherited by the process it starts.
 std::wstring UseOwnTempFolder(const Stage& stage) {
     std::wstring folder = stage.root() + L"\\tmp";
@@ -111,7 +100,7 @@ bool BannersFromThreeSources() {
     }
     const bool staged =
         server.ok() && StageLinkProbe(session.stage, probe) &&
-        WriteFileAt(session.stage.app() + L"\\patch_assets.dat", AssetArchive(7, SolidBmp(1380, 400, kGreen))) &&
+        WriteFileAt(session.stage.app() + L"\\patch_assets.dat", test::AssetArchive({{7, SolidBmp(1380, 400, kGreen)}})) &&
         WriteFileAt(session.stage.app() + L"\\art\\three.bmp", SolidBmp(690, 150, kBlue));
     SetEntry(patch.manifest, "Banner1.Link", Utf8(probe));
     if (!checks.Expect(staged, "banner server, asset archive, local image and link probe") ||
