@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 #include "banner/banners.h"
 #include "manifest/manifest.h"
 #include "ui/installer_window_win.h"

@@ -1,7 +1,7 @@
 // The banner view under Wine: pixels painted into an off-screen DIB and through a real window
 // (scaling to the view's width, vertical centring, background bands, the slide), the hand cursor
 // only over a banner with a link, and a click that opens the link through the shell.
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

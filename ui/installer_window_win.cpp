@@ -1,6 +1,6 @@
 #include "ui/installer_window_win.h"
 
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 #include "banner/banners.h"
 #include "ui/run_install_win.h"
 #include "ui/folder_picker_win.h"

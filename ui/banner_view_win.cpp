@@ -1,4 +1,4 @@
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 
 #include <shellapi.h>
 
