@@ -112,9 +112,8 @@ TEST_F(InstallerWindowTest, FontsAreSegoeUiWithTheirHeights) {
 }
 
 TEST_F(InstallerWindowTest, LoadingFontIsBoldSegoeUi20) {
-    HFONT font = CreateLoadingFont();
-    const LOGFONTW lf = FontParameters(font);
-    ::DeleteObject(font);
+    const platform::UniqueGdiObject font = CreateLoadingFont();
+    const LOGFONTW lf = FontParameters(static_cast<HFONT>(font.get()));
     EXPECT_EQ(lf.lfHeight, 20);
     EXPECT_EQ(lf.lfWeight, FW_BOLD);
     EXPECT_EQ(lf.lfQuality, CLEARTYPE_QUALITY);

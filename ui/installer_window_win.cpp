@@ -116,9 +116,7 @@ void DeleteFont(HFONT& font) {
 
 LRESULT OnDestroy(HWND window) {
     ::KillTimer(window, kBannerTimerId);
-    DeleteFont(gBodyFont);
-    DeleteFont(gButtonFont);
-    DeleteFont(gSmallButtonFont);
+    DeleteUiFonts();
     ::PostQuitMessage(0);
     return 0;
 }
@@ -138,6 +136,12 @@ void CreateUiFonts() {
     if (!gBodyFont) gBodyFont = CreateSegoeFont(18);
     if (!gButtonFont) gButtonFont = CreateSegoeFont(18);
     if (!gSmallButtonFont) gSmallButtonFont = CreateSegoeFont(14);
+}
+
+void DeleteUiFonts() {
+    DeleteFont(gBodyFont);
+    DeleteFont(gButtonFont);
+    DeleteFont(gSmallButtonFont);
 }
 
 HWND CreateButton(HWND parent, int id, int x, int y, int width, int height) {
