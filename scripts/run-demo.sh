@@ -39,9 +39,20 @@ mkdir -p "$demo" "$shots"
 # Also writes a fresh copy of the demo game folder to $demo/game, the folder the install goes into.
 bash scripts/make-demo.sh "$PWD/$demo"
 app="$demo"
-python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
+python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >"$demo/server.log" 2>&1 &
 server=$!
-sleep 0.5
+# The installer fetches the Url banner at start-up: wait until our server answers (a port already
+# taken makes it exit at once), and stop with its message rather than run without the banner.
+for _ in $(seq 100); do
+  kill -0 "$server" 2>/dev/null || break
+  (exec 3<>/dev/tcp/127.0.0.1/8765) 2>/dev/null && break
+  sleep 0.1
+done
+if ! kill -0 "$server" 2>/dev/null || ! (exec 3<>/dev/tcp/127.0.0.1/8765) 2>/dev/null; then
+  echo "run-demo: the banner server on 127.0.0.1:8765 did not come up:" >&2
+  cat "$demo/server.log" >&2
+  exit 1
+fi
 cp build/windows/PatchInstaller.exe "$app/"
 
 echo "== installer: $app/PatchInstaller.exe"

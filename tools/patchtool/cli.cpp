@@ -14,10 +14,8 @@ std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
 
 int RunBuild(const std::string& definition, const std::string& outDir, std::ostream& out, std::ostream& err) {
     std::vector<std::string> problems;
-    PatchDefinition def;
     PatchPlan plan;
-    if (!LoadDefinition(Wide(definition), def, problems) || !PlanPatch(def, Wide(outDir), plan, problems) ||
-        !WritePatch(plan, Wide(outDir), problems)) {
+    if (!BuildPatch(Wide(definition), Wide(outDir), plan, problems)) {
         err << "build refused, nothing written:\n";
         for (const std::string& problem : problems) err << "  " << definition << ": " << problem << "\n";
         return kExitFailed;

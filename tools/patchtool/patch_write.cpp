@@ -191,9 +191,8 @@ bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& pro
     return true;
 }
 
-bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, Problems& problems) {
+bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, PatchPlan& plan, Problems& problems) {
     PatchDefinition def;
-    PatchPlan plan;
     if (!LoadDefinition(definitionPath, def, problems)) return false;
     if (!PlanPatch(def, outDir, plan, problems)) return false;
     return WritePatch(plan, outDir, problems);
