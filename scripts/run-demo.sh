@@ -39,16 +39,18 @@ mkdir -p "$demo" "$shots"
 # Also writes a fresh copy of the demo game folder to $demo/game, the folder the install goes into.
 bash scripts/make-demo.sh "$PWD/$demo"
 app="$demo"
-python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >"$demo/server.log" 2>&1 &
+python3 -u -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >"$demo/server.log" 2>&1 &
 server=$!
-# The installer fetches the Url banner at start-up: wait until our server answers (a port already
-# taken makes it exit at once), and stop with its message rather than run without the banner.
+# The installer fetches the Url banner at start-up: wait until our server reports that it listens
+# (it prints that once bound; a port already taken makes it exit instead), and stop with its
+# message rather than run the demo against someone else's server or none.
+listening() { grep -q '^Serving HTTP' "$demo/server.log"; }
 for _ in $(seq 100); do
+  listening && break
   kill -0 "$server" 2>/dev/null || break
-  (exec 3<>/dev/tcp/127.0.0.1/8765) 2>/dev/null && break
   sleep 0.1
 done
-if ! kill -0 "$server" 2>/dev/null || ! (exec 3<>/dev/tcp/127.0.0.1/8765) 2>/dev/null; then
+if ! listening || ! kill -0 "$server" 2>/dev/null; then
   echo "run-demo: the banner server on 127.0.0.1:8765 did not come up:" >&2
   cat "$demo/server.log" >&2
   exit 1
