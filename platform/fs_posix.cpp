@@ -1,6 +1,7 @@
 // POSIX file system layer. Paths arrive in the Windows form the rest of the system builds ("\" as
 // separator), so both separators are turned into "/" before they reach the C library.
 #include "platform/fs.h"
+#include "platform/owner_state.h"
 #include "platform/path_split.h"
 
 #include <dirent.h>
@@ -82,13 +83,6 @@ std::wstring ExecutablePath() {
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-// A moved-from owner has no state (so that moving allocates nothing); it gets a fresh one when it is
-// opened again.
-template <typename State>
-void EnsureState(std::unique_ptr<State>& state) {
-    if (!state) state.reset(new State);
 }
 
 struct File::State {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/owner_state.h"
 #include "platform/path_split.h"
 #include "platform/win_handle.h"
 
@@ -51,13 +52,6 @@ std::wstring ExecutablePath() {
         if (buffer.size() >= 32768) return std::wstring();
         buffer.resize(buffer.size() * 2);
     }
-}
-
-// A moved-from owner has no state (so that moving allocates nothing); it gets a fresh one when it is
-// opened again.
-template <typename State>
-void EnsureState(std::unique_ptr<State>& state) {
-    if (!state) state.reset(new State);
 }
 
 struct File::State {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/image.h"
+#include "platform/owner_state.h"
 #include "platform/posix_path.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -19,7 +20,6 @@ struct Image::State {
 
 Image::Image() : state_(new State) {}
 Image::~Image() = default;
-// The moved-from image holds no state until its next Load, so the move allocates nothing.
 Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) state_.swap(other.state_);
@@ -28,7 +28,7 @@ Image& Image::operator=(Image&& other) noexcept {
 
 bool Image::Load(const std::wstring& path) {
     Reset();
-    if (!state_) state_.reset(new State);
+    EnsureState(state_);
     std::FILE* file = std::fopen(NativePath(path).c_str(), "rb");
     if (file == nullptr) return false;
     int width = 0;

@@ -1,6 +1,7 @@
 // Image decoding through the GDI+ flat API. GdipLoadImageFromFile reads the format from the content
 // and keeps the file open until GdipDisposeImage.
 #include "platform/image_win.h"
+#include "platform/owner_state.h"
 
 namespace platform {
 
@@ -12,7 +13,6 @@ Image::Image() : state_(new State) {}
 Image::~Image() {
     Reset();
 }
-// The moved-from image holds no state until its next Load, so the move allocates nothing.
 Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) {
@@ -24,7 +24,7 @@ Image& Image::operator=(Image&& other) noexcept {
 
 bool Image::Load(const std::wstring& path) {
     Reset();
-    if (!state_) state_.reset(new State);
+    EnsureState(state_);
     Gdiplus::GpImage* image = nullptr;
     Gdiplus::GpStatus status = Gdiplus::DllExports::GdipLoadImageFromFile(path.c_str(), &image);
     if (status != Gdiplus::Ok) {
