@@ -10,8 +10,14 @@ const char* const kGreetingKeys[kLanguageCount] = {"Greeting.zh-TW", "Greeting.z
 
 }  // namespace
 
-int ValidLanguage(int language) { return language >= 0 && language < kLanguageCount ? language : kFallbackLanguage; }
+int ValidLanguage(int language) {
+    return language >= 0 && language < kLanguageCount ? language : kFallbackLanguage;
+}
 
-const char* LanguageCode(int language) { return kLanguageCodes[ValidLanguage(language)]; }
+const char* LanguageCode(int language) {
+    return kLanguageCodes[ValidLanguage(language)];
+}
 
-const char* GreetingKey(int language) { return kGreetingKeys[ValidLanguage(language)]; }
+const char* GreetingKey(int language) {
+    return kGreetingKeys[ValidLanguage(language)];
+}

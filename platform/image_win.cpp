@@ -1,6 +1,7 @@
 // Image decoding through the GDI+ flat API. GdipLoadImageFromFile reads the format from the content
 // and keeps the file open until GdipDisposeImage.
 #include "platform/image_win.h"
+
 #include "platform/owner_state.h"
 
 namespace platform {
