@@ -1,26 +1,22 @@
 // The process's graphical entry point: start-up, the message loop and shutdown on the one thread.
 #include <windows.h>
-// gdiplus.h needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out of windows.h.
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <cstring>
 #include <string>
 
-#include "banner/banner_view_win.h"
 #include "banner/banners.h"
 #include "common/paths.h"
 #include "install/signature.h"
 #include "manifest/manifest.h"
+#include "platform/win_handle.h"
+#include "ui/banner_view_win.h"
+#include "ui/gdi_scope_win.h"
 #include "ui/installer_window_win.h"
 #include "ui/loading_window_win.h"
 #include "ui/ui_text.h"
 #include "resource.h"
 
 namespace {
-
-// Token of the running GDI+; 0 while none was returned.
-ULONG_PTR gGdiplusToken = 0;
 
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 
@@ -108,10 +104,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform::P256PublicKey key{};
     const bool stamped = ReadStampedKey(key);
     if (stamped && !SignedPatchAccepted(key)) return 1;
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    ::Gdiplus::GdiplusStartup(&gGdiplusToken, &gdiplusInput, nullptr);
-    CreateUiFonts();
+    // Each ends only what its own start-up began, in reverse order, after ClearBanners below.
+    platform::ComApartment com(COINIT_APARTMENTTHREADED);
+    ui::GdiplusSession gdiplus;
+    UiFonts fonts;
 
     RegisterWindowClass(kLoadingWindowClass, LoadingWndProc, nullptr, COLOR_WINDOW);
     HWND loading = ShowLoadingWindow();
@@ -132,8 +128,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
 
     ClearBanners();  // the images belong to GDI+, so before it shuts down
-    if (gGdiplusToken != 0) ::Gdiplus::GdiplusShutdown(gGdiplusToken);
-    gGdiplusToken = 0;
-    ::CoUninitialize();
     return 0;
 }

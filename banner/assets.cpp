@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "platform/fs.h"
 #include "platform/temp.h"
@@ -17,7 +18,6 @@ namespace {
 //                u32 id, u64 size (at most 52,428,800), then `size` bytes of data
 // The readers below are written once over any source with Read(buffer, size, got) and
 // Skip(distance), so the file and the in-memory reader cannot disagree.
-const char kAssetMagic[8] = {'P', 'T', 'A', 'S', 'S', 'E', 'T', '1'};
 
 // Bytes in memory with the read/skip behaviour of a file: skipping past the end succeeds and the
 // next read then comes up short, as with a file pointer moved beyond the end.
@@ -46,18 +46,12 @@ bool ReadExact(Source& source, void* buffer, size_t count) {
     return source.Read(buffer, count, got) && got == count;
 }
 
-uint64_t LittleEndian(const unsigned char* bytes, int count) {
-    uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
-}
-
 template <typename Source>
 bool ReadArchiveHeader(Source& source, uint32_t& count) {
     unsigned char header[kAssetHeaderSize];
     if (!ReadExact(source, header, sizeof header)) return false;
     if (std::memcmp(header, kAssetMagic, sizeof kAssetMagic) != 0) return false;
-    count = static_cast<uint32_t>(LittleEndian(header + 8, 4));
+    count = LoadU32(header + 8);
     return count >= 1 && count <= kMaxAssetCount;
 }
 
@@ -66,8 +60,8 @@ template <typename Source>
 bool ReadEntryHeader(Source& source, uint32_t& id, uint64_t& size) {
     unsigned char header[kAssetHeaderSize];
     if (!ReadExact(source, header, sizeof header)) return false;
-    id = static_cast<uint32_t>(LittleEndian(header, 4));
-    size = LittleEndian(header + 4, 8);
+    id = LoadU32(header);
+    size = LoadU64(header + 4);
     return size <= kMaxAssetSize;
 }
 

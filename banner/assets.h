@@ -7,6 +7,7 @@
 #include <vector>
 
 extern const wchar_t kAssetArchiveName[];  // "patch_assets.dat"
+constexpr char kAssetMagic[8] = {'P', 'T', 'A', 'S', 'S', 'E', 'T', '1'};
 
 constexpr uint32_t kMaxAssetCount = 32;
 constexpr uint64_t kMaxAssetSize = 52428800;  // 50 MiB: also bounds the buffer of one extraction

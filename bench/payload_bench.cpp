@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "install/payload.h"
 #include "install/verify.h"
@@ -31,10 +32,6 @@ double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void AppendLe(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 int Pack(const char* archivePath, const char* folder) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
@@ -43,8 +40,8 @@ int Pack(const char* archivePath, const char* folder) {
     std::sort(files.begin(), files.end());
     platform::File out;
     if (!out.OpenWrite(Wide(archivePath))) return 1;
-    std::string header = "PTPAYLD1";
-    AppendLe(header, files.size(), 4);
+    std::string header(kPayloadMagic, sizeof kPayloadMagic);
+    AppendU32(header, static_cast<uint32_t>(files.size()));
     if (!out.Write(header.data(), header.size())) return 1;
     std::vector<char> buffer(1 << 20);
     for (const fs::path& path : files) {
@@ -53,9 +50,9 @@ int Pack(const char* archivePath, const char* folder) {
         uint64_t size = 0;
         if (!in.OpenRead(Wide(path.string().c_str()), platform::Share::ReadOnly) || !in.GetSize(size)) return 1;
         std::string entry;
-        AppendLe(entry, name.size(), 4);
+        AppendU32(entry, static_cast<uint32_t>(name.size()));
         entry += name;
-        AppendLe(entry, size, 8);
+        AppendU64(entry, size);
         if (!out.Write(entry.data(), entry.size())) return 1;
         for (uint64_t left = size; left > 0;) {
             size_t got = 0;

@@ -21,7 +21,7 @@
 #include "install/verify.h"
 #include "ui/install_progress_win.h"
 #include "ui/install_pump_win.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

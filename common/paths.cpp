@@ -1,13 +1,14 @@
 #include "common/paths.h"
 
 #include "platform/fs.h"
+#include "platform/path_split.h"
 
 bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 std::wstring DirectoryOfExecutable(const std::wstring& executablePath) {
     size_t end = executablePath.find(L'\0');
     std::wstring path = executablePath.substr(0, end);
-    size_t separator = path.find_last_of(L"\\/");
+    size_t separator = platform::LastPathSeparator(path);
     if (separator == std::wstring::npos) return L".";
     return path.substr(0, separator);
 }

@@ -4,16 +4,9 @@
 
 #include "common/text.h"
 #include "platform/digest.h"
+#include "support/test_images.h"
 
 namespace e2e {
-
-namespace {
-
-void AppendLittleEndian(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-}  // namespace
 
 std::string BuildManifest(const ManifestEntries& entries) {
     std::string text;
@@ -21,30 +14,7 @@ std::string BuildManifest(const ManifestEntries& entries) {
     return text;
 }
 
-// Layout: "PTPAYLD1", u32 entry count, then per entry i32 name length, name bytes, i64 data size,
-// data bytes; little-endian.
-std::string BuildAssetArchive(uint32_t id, const std::string& data) {
-    std::string out = "PTASSET1";
-    auto append = [&out](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    append(1, 4);
-    append(id, 4);
-    append(data.size(), 8);
-    return out + data;
-}
-
-std::string BuildPayloadArchive(const std::vector<PayloadFile>& files) {
-    std::string out = "PTPAYLD1";
-    AppendLittleEndian(out, files.size(), 4);
-    for (const PayloadFile& file : files) {
-        AppendLittleEndian(out, file.name.size(), 4);
-        out += file.name;
-        AppendLittleEndian(out, file.data.size(), 8);
-        out += file.data;
-    }
-    return out;
-}
+std::string BuildPayloadArchive(const std::vector<PayloadFile>& files) { return test::PayloadArchive(files); }
 
 std::string Sha256Hex(const std::string& bytes) {
     platform::Sha256 sha;
@@ -72,28 +42,8 @@ std::string PseudoRandomBytes(uint32_t seed, size_t size) {
 }
 
 std::string SolidBmp(int width, int height, uint32_t rgb) {
-    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
-    std::string out = "BM";
-    AppendLittleEndian(out, 54 + imageSize, 4);
-    AppendLittleEndian(out, 0, 4);
-    AppendLittleEndian(out, 54, 4);
-    for (uint64_t field : {40ull, static_cast<uint64_t>(width), static_cast<uint64_t>(height)}) {
-        AppendLittleEndian(out, field, 4);
-    }
-    AppendLittleEndian(out, 1, 2);   // planes
-    AppendLittleEndian(out, 24, 2);  // bits per pixel
-    for (uint64_t field : {0ull, static_cast<uint64_t>(imageSize), 2835ull, 2835ull, 0ull, 0ull}) {
-        AppendLittleEndian(out, field, 4);
-    }
-    std::string row(stride, '\0');
-    for (int x = 0; x < width; ++x) {
-        row[x * 3] = static_cast<char>(rgb & 0xFF);
-        row[x * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
-        row[x * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
-    }
-    for (int y = 0; y < height; ++y) out += row;
-    return out;
+    const test::Rgb colour{static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb)};
+    return test::MakeSolidBmp(static_cast<uint32_t>(width), static_cast<uint32_t>(height), colour);
 }
 
 void SetEntry(ManifestEntries& entries, const std::string& key, const std::string& value) {

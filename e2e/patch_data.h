@@ -6,20 +6,18 @@
 #include <utility>
 #include <vector>
 
+#include "support/archive_builders.h"
+
 namespace e2e {
 
 // Key and UTF-8 value; written as "key=" + Base64(value) lines.
 using ManifestEntries = std::vector<std::pair<std::string, std::string>>;
 
-struct PayloadFile {
-    std::string name;  // UTF-8, "/" or "\" separated, relative to the game folder
-    std::string data;
-};
+// Name (UTF-8, "/" or "\" separated, relative to the game folder) and data.
+using PayloadFile = test::PayloadItem;
 
 std::string BuildManifest(const ManifestEntries& entries);
 std::string BuildPayloadArchive(const std::vector<PayloadFile>& files);
-// An asset archive of one asset.
-std::string BuildAssetArchive(uint32_t id, const std::string& data);
 
 // SHA-256 of `bytes` as 64 hexadecimal digits, upper case.
 std::string Sha256Hex(const std::string& bytes);

@@ -125,7 +125,7 @@ bool BannersFromThreeSources() {
     }
     const bool staged =
         server.ok() &&
-        WriteFileAt(session.stage.app() + L"\\patch_assets.dat", BuildAssetArchive(7, SolidBmp(1380, 400, kGreen))) &&
+        WriteFileAt(session.stage.app() + L"\\patch_assets.dat", test::AssetArchive({{7, SolidBmp(1380, 400, kGreen)}})) &&
         WriteFileAt(session.stage.app() + L"\\art\\three.bmp", SolidBmp(690, 150, kBlue));
     SetEntry(patch.manifest, "Banner1.Link", Utf8(server.Url("/clicked")));
     if (!checks.Expect(staged && RouteWebLinksToCurl(), "banner server, asset archive, local image, web links to curl") ||

@@ -71,7 +71,7 @@ bool SignAndStamp(Checks& checks, Session& session, const Keys& keys, const wcha
                         WriteFileAt(session.stage.app() + L"\\" + NativeName(kBannerName),
                                     SolidBmp(690, 120 + release, 0x3366AA)) &&
                         WriteFileAt(session.stage.app() + L"\\patch_assets.dat",
-                                    BuildAssetArchive(kAssetId, SolidBmp(690, 100 + release, 0xAA6633)));
+                                    test::AssetArchive({{kAssetId, SolidBmp(690, 100 + release, 0xAA6633)}}));
     if (!checks.Expect(staged, "stage the installer and its data")) return false;
     if (!checks.Expect(SignPatchFolder(session.stage.app(), keys.Private(signer), used, problem), "sign: " + problem))
         return false;

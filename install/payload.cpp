@@ -3,16 +3,19 @@
 #include <cstring>
 #include <memory>
 
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/install_log.h"
 #include "install/progress.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/path_split.h"
+
+const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 namespace {
 
-constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
 constexpr size_t kCopyChunk = 65536;
 
 // Sequential reader of the archive: small reads (headers, small entries) come out of a 64 KiB
@@ -79,15 +82,6 @@ private:
     uint64_t size_ = 0;
 };
 
-uint32_t LoadU32(const unsigned char* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-uint64_t LoadU64(const unsigned char* bytes) {
-    return static_cast<uint64_t>(LoadU32(bytes)) | static_cast<uint64_t>(LoadU32(bytes + 4)) << 32;
-}
-
 bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
     unsigned char header[12];
     if (!reader.ReadExact(header, sizeof(header))) return false;
@@ -142,7 +136,7 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
         return false;
     };
     std::wstring target = JoinPath(gameFolder, entry.name);
-    size_t separator = target.find_last_of(L"\\/");
+    size_t separator = platform::LastPathSeparator(target);
     if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
         madeDirectory.clear();
         if (!CreateDirectoryTree(target.substr(0, separator))) return fail();
@@ -235,7 +229,7 @@ bool CreateDirectoryTree(const std::wstring& path) {
     prefix.reserve(path.size());
     size_t end = path.size();
     for (;;) {
-        size_t separator = path.find_last_of(L"\\/", end - 1);
+        size_t separator = platform::LastPathSeparator(path, end - 1);
         if (separator == std::wstring::npos || separator == 0) break;
         prefix.assign(path, 0, separator);
         if (platform::GetPathKind(prefix) == platform::PathKind::Directory) break;

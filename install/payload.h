@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+extern const wchar_t kPayloadFileName[];  // "patch_payload.dat"
+constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
+
 constexpr uint32_t kMaxPayloadEntries = 200000;
 constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
 

@@ -1,10 +1,12 @@
 #include "install/signature.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "banner/assets.h"
 #include "banner/banners.h"
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -19,15 +21,7 @@ namespace {
 
 constexpr char kSignatureMagic[8] = {'P', 'T', 'S', 'I', 'G', 'N', 'A', '1'};
 constexpr size_t kChunk = 65536;
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
-void PutU32(std::string& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-void PutU64(std::string& out, uint64_t value) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 template <typename Bytes>
 void PutBytes(std::string& out, const Bytes& bytes) {
@@ -166,20 +160,20 @@ bool DigestOneEntry(ArchiveStream& in, char* buffer, platform::Sha256Digest& dig
 
 std::string EncodeSignedPart(const PatchSignature& signature) {
     std::string out(kSignatureMagic, sizeof kSignatureMagic);
-    PutU32(out, kSignatureVersion);
+    AppendU32(out, kSignatureVersion);
     PutBytes(out, signature.signer);
     PutBytes(out, signature.manifest);
-    PutU32(out, signature.hasAssets ? 1 : 0);
+    AppendU32(out, signature.hasAssets ? 1 : 0);
     if (signature.hasAssets) PutBytes(out, signature.assets);
-    PutU32(out, static_cast<uint32_t>(signature.banners.size()));
+    AppendU32(out, static_cast<uint32_t>(signature.banners.size()));
     for (const SignedFile& banner : signature.banners) {
-        PutU32(out, static_cast<uint32_t>(banner.name.size()));
+        AppendU32(out, static_cast<uint32_t>(banner.name.size()));
         out += banner.name;
         PutBytes(out, banner.digest);
     }
-    PutU64(out, signature.payloadSize);
+    AppendU64(out, signature.payloadSize);
     PutBytes(out, signature.payloadHead);
-    PutU32(out, static_cast<uint32_t>(signature.payloadEntries.size()));
+    AppendU32(out, static_cast<uint32_t>(signature.payloadEntries.size()));
     for (const platform::Sha256Digest& digest : signature.payloadEntries) PutBytes(out, digest);
     return out;
 }
@@ -318,7 +312,9 @@ SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256P
     if (file.OpenRead(JoinPath(folder, kManifestFileName), platform::Share::ReadOnly)) {
         std::unique_ptr<char[]> buffer(new char[kChunk]);
         size_t got = 0;
-        while (file.Read(buffer.get(), kChunk, got) && got > 0) manifestBytes.append(buffer.get(), got);
+        // No more than the manifest reader itself would ever look at.
+        while (manifestBytes.size() < kMaxManifestFileBytes && file.Read(buffer.get(), kChunk, got) && got > 0)
+            manifestBytes.append(buffer.get(), std::min(got, kMaxManifestFileBytes - manifestBytes.size()));
     }
     ManifestParser parser(gPatchManifest);
     parser.Feed(manifestBytes.data(), manifestBytes.size());
@@ -330,9 +326,9 @@ SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256P
 
 bool PayloadEntryDigest::Begin(const std::string& rawName, uint64_t dataSize) {
     std::string head;
-    PutU32(head, static_cast<uint32_t>(rawName.size()));
+    AppendU32(head, static_cast<uint32_t>(rawName.size()));
     head += rawName;
-    PutU64(head, dataSize);
+    AppendU64(head, dataSize);
     ok_ = sha_.Begin() && sha_.Update(head.data(), head.size());
     return ok_;
 }

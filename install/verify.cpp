@@ -9,6 +9,7 @@
 #include "manifest/manifest.h"
 #include "platform/digest.h"
 #include "platform/fs.h"
+#include "platform/path_split.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ bool ReadFileSize(const std::wstring& path, uint64_t& size) {
 }  // namespace
 
 std::wstring FileNamePart(const std::wstring& path) {
-    size_t separator = path.find_last_of(L"\\/");
+    size_t separator = platform::LastPathSeparator(path);
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 

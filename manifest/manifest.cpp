@@ -1,13 +1,14 @@
 #include "manifest/manifest.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "platform/base64.h"
 #include "platform/fs.h"
-#include "ui/ui_text.h"
 
 PatchManifest gPatchManifest;
 
@@ -95,4 +96,15 @@ std::wstring ManifestGetLocalized(const char* key) {
     std::wstring value = ManifestGet(localized);
     if (!value.empty()) return value;
     return ManifestGet(key);
+}
+
+void SettleInstallLanguage() {
+    std::wstring value = ManifestGet("LanguageIndex");
+    if (value.empty()) {
+        gInstallLanguage = kFallbackLanguage;
+        return;
+    }
+    // Taken as unsigned, every negative number is out of range too.
+    uint32_t n = static_cast<uint32_t>(ParseLenientInt32(value));
+    gInstallLanguage = n >= static_cast<uint32_t>(kLanguageCount) ? kFallbackLanguage : static_cast<int>(n);
 }

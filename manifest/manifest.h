@@ -58,3 +58,6 @@ std::wstring ManifestGet(const std::string& key);
 
 // `key` + "." + the install language's code first, then `key` itself.
 std::wstring ManifestGetLocalized(const char* key);
+
+// Sets gInstallLanguage from the manifest's LanguageIndex: 0..4, anything else gives 0.
+void SettleInstallLanguage();

@@ -3,19 +3,17 @@
 #include <wincrypt.h>
 
 #include "platform/digest.h"
+#include "platform/win_handle.h"
 
 namespace platform {
 
 struct Sha256::State {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
+    UniqueCryptProvider provider;
+    UniqueCryptHash hash;  // made from `provider`, so released before it
     void Release() {
-        if (hash) ::CryptDestroyHash(hash);
-        if (provider) ::CryptReleaseContext(provider, 0);
-        hash = 0;
-        provider = 0;
+        hash.reset();
+        provider.reset();
     }
-    ~State() { Release(); }
 };
 
 Sha256::Sha256() : state_(new State) {}
@@ -23,14 +21,12 @@ Sha256::~Sha256() = default;
 
 bool Sha256::Begin() {
     state_->Release();
-    if (!::CryptAcquireContextW(&state_->provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-        state_->provider = 0;
-        return false;
-    }
-    if (!::CryptCreateHash(state_->provider, CALG_SHA_256, 0, 0, &state_->hash)) {
-        state_->hash = 0;
-        return false;
-    }
+    HCRYPTPROV provider = 0;
+    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
+    state_->provider.reset(provider);
+    HCRYPTHASH hash = 0;
+    if (!::CryptCreateHash(state_->provider.get(), CALG_SHA_256, 0, 0, &hash)) return false;
+    state_->hash.reset(hash);
     return true;
 }
 
@@ -38,16 +34,16 @@ bool Sha256::Update(const void* data, size_t size) {
     const BYTE* in = static_cast<const BYTE*>(data);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
-        if (!state_->hash || !::CryptHashData(state_->hash, in, chunk, 0)) return false;
+        if (!state_->hash || !::CryptHashData(state_->hash.get(), in, chunk, 0)) return false;
         in += chunk;
         size -= chunk;
     }
-    return state_->hash != 0;
+    return state_->hash.valid();
 }
 
 bool Sha256::Finish(Sha256Digest& digest) {
     DWORD length = static_cast<DWORD>(digest.size());
-    bool ok = state_->hash && ::CryptGetHashParam(state_->hash, HP_HASHVAL, digest.data(), &length, 0) &&
+    bool ok = state_->hash && ::CryptGetHashParam(state_->hash.get(), HP_HASHVAL, digest.data(), &length, 0) &&
               length == digest.size();
     state_->Release();
     return ok;

@@ -14,13 +14,6 @@
 namespace platform {
 namespace {
 
-struct InternetTraits {
-    using Type = HINTERNET;
-    static HINTERNET Invalid() { return nullptr; }
-    static void Close(HINTERNET h) { ::WinHttpCloseHandle(h); }
-};
-using UniqueInternet = UniqueValue<InternetTraits>;
-
 const wchar_t kAgent[] = L"PatchInstaller";
 
 // Milliseconds left until `deadline` (a GetTickCount64 value), 0 once it has passed.

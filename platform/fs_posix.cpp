@@ -1,6 +1,8 @@
 // POSIX file system layer. Paths arrive in the Windows form the rest of the system builds ("\" as
 // separator), so both separators are turned into "/" before they reach the C library.
 #include "platform/fs.h"
+#include "platform/owner_state.h"
+#include "platform/path_split.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,7 +98,7 @@ struct File::State {
 
 File::File() : state_(new State) {}
 File::~File() { Close(); }
-File::File(File&& other) noexcept : state_(std::move(other.state_)) { other.state_.reset(new State); }
+File::File(File&& other) noexcept : state_(std::move(other.state_)) {}
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
@@ -110,6 +112,7 @@ bool File::OpenRead(const std::wstring& path, Share /*share*/) {
     // paths: opened without blocking, so a FIFO without a writer cannot hang the open, and then
     // refused unless regular, so neither can a FIFO, a device or a socket hang the reads.
     Close();
+    EnsureState(state_);
     int fd = OpenFd(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;
@@ -125,25 +128,29 @@ bool File::OpenRead(const std::wstring& path, Share /*share*/) {
 
 bool File::OpenWrite(const std::wstring& path) {
     Close();
+    EnsureState(state_);
     state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_TRUNC);
     return state_->fd >= 0;
 }
 
 bool File::CreateNew(const std::wstring& path) {
     Close();
+    EnsureState(state_);
     state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
     return state_->fd >= 0;
 }
 
 bool File::CreateExclusive(const std::wstring& path) {
     Close();
+    EnsureState(state_);
     state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
     return state_->fd >= 0;
 }
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;
-    size_t separator = target.find_last_of(L"\\/");
+    EnsureState(state_);
+    size_t separator = LastPathSeparator(target);
     std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
     static const std::wstring kProcessTag = L".pi" + std::to_wstring(::getpid()) + L"-";
     std::wstring prefix = directory + kProcessTag;
@@ -160,11 +167,11 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     return false;
 }
 
-bool File::IsOpen() const { return state_->fd >= 0; }
+bool File::IsOpen() const { return state_ && state_->fd >= 0; }
 
 bool File::Read(void* buffer, size_t size, size_t& got) {
     got = 0;
-    if (state_->fd < 0) return false;
+    if (!IsOpen()) return false;
     char* out = static_cast<char*>(buffer);
     while (got < size) {
         ssize_t n = ::read(state_->fd, out + got, size - got);
@@ -179,7 +186,7 @@ bool File::Read(void* buffer, size_t size, size_t& got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-    if (state_->fd < 0) return false;
+    if (!IsOpen()) return false;
     const char* in = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::write(state_->fd, in, size);
@@ -194,18 +201,18 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Skip(uint64_t distance) {
-    if (state_->fd < 0 || distance > static_cast<uint64_t>(LLONG_MAX)) return false;
+    if (!IsOpen() || distance > static_cast<uint64_t>(LLONG_MAX)) return false;
     return ::lseek(state_->fd, static_cast<off_t>(distance), SEEK_CUR) >= 0;
 }
 
 bool File::GetSize(uint64_t& size) {
     struct stat st;
-    if (state_->fd < 0 || ::fstat(state_->fd, &st) != 0) return false;
+    if (!IsOpen() || ::fstat(state_->fd, &st) != 0) return false;
     size = static_cast<uint64_t>(st.st_size);
     return true;
 }
 
-bool File::Flush() { return state_->fd >= 0 && ::fsync(state_->fd) == 0; }
+bool File::Flush() { return IsOpen() && ::fsync(state_->fd) == 0; }
 
 bool File::Close() {
     if (!state_ || state_->fd < 0) return true;
@@ -223,15 +230,14 @@ DirectoryReader::DirectoryReader() : state_(new State) {}
 DirectoryReader::~DirectoryReader() {
     if (state_ && state_->dir) ::closedir(state_->dir);
 }
-DirectoryReader::DirectoryReader(DirectoryReader&& other) noexcept : state_(std::move(other.state_)) {
-    other.state_.reset(new State);
-}
+DirectoryReader::DirectoryReader(DirectoryReader&& other) noexcept : state_(std::move(other.state_)) {}
 DirectoryReader& DirectoryReader::operator=(DirectoryReader&& other) noexcept {
     if (this != &other) state_.swap(other.state_);
     return *this;
 }
 
 bool DirectoryReader::Open(const std::wstring& directory) {
+    EnsureState(state_);
     if (state_->dir) ::closedir(state_->dir);
     state_->path = NativePath(directory);
     state_->dir = ::opendir(state_->path.c_str());
@@ -239,7 +245,7 @@ bool DirectoryReader::Open(const std::wstring& directory) {
 }
 
 bool DirectoryReader::Next(DirEntry& entry) {
-    if (!state_->dir) return false;
+    if (!state_ || !state_->dir) return false;
     errno = 0;
     struct dirent* d = ::readdir(state_->dir);
     if (!d) return false;

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/owner_state.h"
+#include "platform/path_split.h"
 #include "platform/win_handle.h"
 
 namespace platform {
@@ -62,7 +64,7 @@ struct File::State {
 
 File::File() : state_(new State) {}
 File::~File() = default;
-File::File(File&& other) noexcept : state_(std::move(other.state_)) { other.state_.reset(new State); }
+File::File(File&& other) noexcept : state_(std::move(other.state_)) {}
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
@@ -73,6 +75,7 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::OpenRead(const std::wstring& path, Share share) {
     DWORD shareMode = share == Share::All ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
+    EnsureState(state_);
     state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!state_->handle.valid()) return false;
@@ -85,12 +88,14 @@ bool File::OpenRead(const std::wstring& path, Share share) {
 }
 
 bool File::OpenWrite(const std::wstring& path) {
+    EnsureState(state_);
     state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
 
 bool File::CreateNew(const std::wstring& path) {
+    EnsureState(state_);
     state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
@@ -100,7 +105,8 @@ bool File::CreateExclusive(const std::wstring& path) { return CreateNew(path); }
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;
-    size_t separator = target.find_last_of(L"\\/");
+    EnsureState(state_);
+    size_t separator = LastPathSeparator(target);
     std::wstring directory = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
     std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -117,11 +123,11 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     return false;
 }
 
-bool File::IsOpen() const { return state_->handle.valid(); }
+bool File::IsOpen() const { return state_ && state_->handle.valid(); }
 
 bool File::Read(void* buffer, size_t size, size_t& got) {
     got = 0;
-    if (!state_->handle) return false;
+    if (!IsOpen()) return false;
     char* out = static_cast<char*>(buffer);
     while (got < size) {
         DWORD chunk = static_cast<DWORD>(size - got > 0x40000000 ? 0x40000000 : size - got);
@@ -134,7 +140,7 @@ bool File::Read(void* buffer, size_t size, size_t& got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-    if (!state_->handle) return false;
+    if (!IsOpen()) return false;
     const char* in = static_cast<const char*>(data);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
@@ -147,7 +153,7 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Skip(uint64_t distance) {
-    if (!state_->handle || distance > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (!IsOpen() || distance > static_cast<uint64_t>(INT64_MAX)) return false;
     LARGE_INTEGER move;
     move.QuadPart = static_cast<LONGLONG>(distance);
     return ::SetFilePointerEx(state_->handle.get(), move, nullptr, FILE_CURRENT) != FALSE;
@@ -155,12 +161,12 @@ bool File::Skip(uint64_t distance) {
 
 bool File::GetSize(uint64_t& size) {
     LARGE_INTEGER value;
-    if (!state_->handle || !::GetFileSizeEx(state_->handle.get(), &value)) return false;
+    if (!IsOpen() || !::GetFileSizeEx(state_->handle.get(), &value)) return false;
     size = static_cast<uint64_t>(value.QuadPart);
     return true;
 }
 
-bool File::Flush() { return state_->handle && ::FlushFileBuffers(state_->handle.get()) != FALSE; }
+bool File::Flush() { return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE; }
 
 bool File::Close() {
     if (!state_ || !state_->handle) return true;
@@ -175,9 +181,7 @@ struct DirectoryReader::State {
 
 DirectoryReader::DirectoryReader() : state_(new State) {}
 DirectoryReader::~DirectoryReader() = default;
-DirectoryReader::DirectoryReader(DirectoryReader&& other) noexcept : state_(std::move(other.state_)) {
-    other.state_.reset(new State);
-}
+DirectoryReader::DirectoryReader(DirectoryReader&& other) noexcept : state_(std::move(other.state_)) {}
 DirectoryReader& DirectoryReader::operator=(DirectoryReader&& other) noexcept {
     if (this != &other) state_.swap(other.state_);
     return *this;
@@ -187,13 +191,14 @@ bool DirectoryReader::Open(const std::wstring& directory) {
     std::wstring pattern = directory;
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L'*';
+    EnsureState(state_);
     state_->find.reset(::FindFirstFileW(pattern.c_str(), &state_->pending));
     state_->hasPending = state_->find.valid();
     return state_->hasPending;
 }
 
 bool DirectoryReader::Next(DirEntry& entry) {
-    if (!state_->find) return false;
+    if (!state_ || !state_->find) return false;
     if (!state_->hasPending) {
         if (!::FindNextFileW(state_->find.get(), &state_->pending)) return false;
     }

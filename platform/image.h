@@ -9,7 +9,8 @@
 
 namespace platform {
 
-// Owner of one decoded image: move only; the destructor or Reset releases it. On Windows the file
+// Owner of one decoded image: move only; the destructor or Reset releases it. A moved-from image
+// holds nothing and may be loaded again. On Windows the file
 // stays open while the image lives, so release the image before deleting its file.
 class Image {
 public:

@@ -4,7 +4,8 @@
 #include <cstdio>
 
 #include "platform/image.h"
-#include "platform/text.h"
+#include "platform/owner_state.h"
+#include "platform/posix_path.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
@@ -19,9 +20,7 @@ struct Image::State {
 
 Image::Image() : state_(new State) {}
 Image::~Image() = default;
-Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {
-    other.state_.reset(new State);
-}
+Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) state_.swap(other.state_);
     return *this;
@@ -29,11 +28,8 @@ Image& Image::operator=(Image&& other) noexcept {
 
 bool Image::Load(const std::wstring& path) {
     Reset();
-    std::string native = ConvertWideToUtf8(path);
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    std::FILE* file = std::fopen(native.c_str(), "rb");
+    EnsureState(state_);
+    std::FILE* file = std::fopen(NativePath(path).c_str(), "rb");
     if (file == nullptr) return false;
     int width = 0;
     int height = 0;
@@ -49,17 +45,17 @@ bool Image::Load(const std::wstring& path) {
 }
 
 void Image::Reset() {
-    *state_ = State();
+    if (state_) *state_ = State();
 }
 
 bool Image::IsLoaded() const {
-    return state_->loaded;
+    return state_ && state_->loaded;
 }
 uint32_t Image::Width() const {
-    return state_->width;
+    return IsLoaded() ? state_->width : 0;
 }
 uint32_t Image::Height() const {
-    return state_->height;
+    return IsLoaded() ? state_->height : 0;
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // and keeps the file open until GdipDisposeImage.
 #include "platform/image_win.h"
 
+#include "platform/owner_state.h"
+
 namespace platform {
 
 struct Image::State {
@@ -12,9 +14,7 @@ Image::Image() : state_(new State) {}
 Image::~Image() {
     Reset();
 }
-Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {
-    other.state_.reset(new State);
-}
+Image::Image(Image&& other) noexcept : state_(std::move(other.state_)) {}
 Image& Image::operator=(Image&& other) noexcept {
     if (this != &other) {
         Reset();
@@ -25,6 +25,7 @@ Image& Image::operator=(Image&& other) noexcept {
 
 bool Image::Load(const std::wstring& path) {
     Reset();
+    EnsureState(state_);
     Gdiplus::GpImage* image = nullptr;
     Gdiplus::GpStatus status = Gdiplus::DllExports::GdipLoadImageFromFile(path.c_str(), &image);
     if (status != Gdiplus::Ok) {
@@ -43,12 +44,12 @@ void Image::Reset() {
 }
 
 bool Image::IsLoaded() const {
-    return state_->image != nullptr;
+    return state_ && state_->image != nullptr;
 }
 
 uint32_t Image::Width() const {
     UINT width = 0;
-    if (state_->image == nullptr || Gdiplus::DllExports::GdipGetImageWidth(state_->image, &width) != Gdiplus::Ok) {
+    if (!IsLoaded() || Gdiplus::DllExports::GdipGetImageWidth(state_->image, &width) != Gdiplus::Ok) {
         return 0;
     }
     return width;
@@ -56,14 +57,14 @@ uint32_t Image::Width() const {
 
 uint32_t Image::Height() const {
     UINT height = 0;
-    if (state_->image == nullptr || Gdiplus::DllExports::GdipGetImageHeight(state_->image, &height) != Gdiplus::Ok) {
+    if (!IsLoaded() || Gdiplus::DllExports::GdipGetImageHeight(state_->image, &height) != Gdiplus::Ok) {
         return 0;
     }
     return height;
 }
 
 Gdiplus::GpImage* GdiplusImageOf(const Image& image) {
-    return image.state()->image;
+    return image.IsLoaded() ? image.state()->image : nullptr;
 }
 
 }  // namespace platform

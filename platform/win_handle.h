@@ -1,7 +1,12 @@
 #pragma once
 // Small owners for Win32 handles (Windows build only): copy deleted, move allowed, each handle kind
-// with its own invalid value, put() releases the old value first.
+// with its own invalid value, put() releases the old value first. Every handle kind the system
+// opens has its traits here, and nowhere else.
 #include <windows.h>
+// Not part of windows.h under WIN32_LEAN_AND_MEAN.
+#include <objbase.h>
+#include <wincrypt.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -63,9 +68,65 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 
+struct MemoryDcTraits {
+    using Type = HDC;
+    static HDC Invalid() { return nullptr; }
+    static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+struct CryptProviderTraits {
+    using Type = HCRYPTPROV;
+    static HCRYPTPROV Invalid() { return 0; }
+    static void Close(HCRYPTPROV h) { ::CryptReleaseContext(h, 0); }
+};
+struct CryptHashTraits {
+    using Type = HCRYPTHASH;
+    static HCRYPTHASH Invalid() { return 0; }
+    static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
+};
+struct InternetTraits {
+    using Type = HINTERNET;
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { ::WinHttpCloseHandle(h); }
+};
+template <typename Interface>
+struct ComTraits {
+    using Type = Interface*;
+    static Interface* Invalid() { return nullptr; }
+    static void Close(Interface* object) { object->Release(); }
+};
+struct CoTaskMemTraits {
+    using Type = PWSTR;
+    static PWSTR Invalid() { return nullptr; }
+    static void Close(PWSTR text) { ::CoTaskMemFree(text); }
+};
+
 using UniqueFile = UniqueValue<FileTraits>;
 using UniqueFind = UniqueValue<FindTraits>;
 using UniqueHandle = UniqueValue<KernelHandleTraits>;
 using UniqueGdiObject = UniqueValue<GdiObjectTraits>;
+using UniqueMemoryDc = UniqueValue<MemoryDcTraits>;  // from CreateCompatibleDC
+using UniqueCryptProvider = UniqueValue<CryptProviderTraits>;
+using UniqueCryptHash = UniqueValue<CryptHashTraits>;
+using UniqueInternet = UniqueValue<InternetTraits>;
+template <typename Interface>
+using UniqueCom = UniqueValue<ComTraits<Interface>>;
+using UniqueCoTaskMemString = UniqueValue<CoTaskMemTraits>;
+
+// The thread's COM apartment: CoUninitialize runs on exit only when CoInitializeEx succeeded
+// (S_FALSE, an apartment of the same kind already open, counts and still needs it; a failure such
+// as RPC_E_CHANGED_MODE does not).
+class ComApartment {
+public:
+    explicit ComApartment(DWORD model) : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, model))) {}
+    ~ComApartment() {
+        if (initialized_) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    bool initialized() const { return initialized_; }
+
+private:
+    bool initialized_;
+};
 
 }  // namespace platform

@@ -40,9 +40,22 @@ mkdir -p "$demo" "$shots"
 # A large file in the payload keeps the install going long enough for a screenshot on its way.
 DEMO_LARGE_MIB=768 bash scripts/make-demo.sh "$PWD/$demo"
 app="$demo"
-python3 -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >/dev/null 2>&1 &
+python3 -u -m http.server 8765 --bind 127.0.0.1 --directory "$demo/web" >"$demo/server.log" 2>&1 &
 server=$!
-sleep 0.5
+# The installer fetches the Url banner at start-up: wait until our server reports that it listens
+# (it prints that once bound; a port already taken makes it exit instead), and stop with its
+# message rather than run the demo against someone else's server or none.
+listening() { grep -q '^Serving HTTP' "$demo/server.log"; }
+for _ in $(seq 100); do
+  listening && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+if ! listening || ! kill -0 "$server" 2>/dev/null; then
+  echo "run-demo: the banner server on 127.0.0.1:8765 did not come up:" >&2
+  cat "$demo/server.log" >&2
+  exit 1
+fi
 cp build/windows/PatchInstaller.exe "$app/"
 
 echo "== installer: $app/PatchInstaller.exe"

@@ -29,3 +29,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# The demo's banner images are drawn, not stored: draw them once, so that the demo definition
+# builds as it stands (`patchtool build demo/patch.toml -o OUT`).
+root="$(cd "$(dirname "$0")/.." && pwd)"
+[ -f "$root/demo/banners/banner-korean.png" ] || bash "$root/demo/make-banners.sh" "$root/demo/banners"

@@ -8,30 +8,13 @@
 
 #include "banner/assets.h"
 #include "support/temp_env.h"
+#include "support/archive_builders.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct Entry {
-    uint32_t id;
-    std::string data;
-    uint64_t declaredSize = UINT64_MAX;  // UINT64_MAX: the data's real size
-};
-
-std::string Archive(const std::vector<Entry>& entries, uint32_t count, const char* magic = "PTASSET1") {
-    std::string out(magic, 8);
-    test::AppendU32(out, count);
-    for (const Entry& e : entries) {
-        test::AppendU32(out, e.id);
-        test::AppendU64(out, e.declaredSize == UINT64_MAX ? e.data.size() : e.declaredSize);
-        out += e.data;
-    }
-    return out;
-}
-
-std::string Archive(const std::vector<Entry>& entries) {
-    return Archive(entries, static_cast<uint32_t>(entries.size()));
-}
+using Entry = test::AssetItem;
+using test::AssetArchive;
 
 class AssetTest : public ::testing::Test {
 protected:
@@ -41,7 +24,7 @@ protected:
 };
 
 TEST_F(AssetTest, WorkedExampleIsTwentySevenBytes) {
-    std::string bytes = Archive({{1, "abc"}});
+    std::string bytes = AssetArchive({{1, "abc"}});
     ASSERT_EQ(bytes, std::string("PTASSET1\x01\0\0\0\x01\0\0\0\x03\0\0\0\0\0\0\0abc", 27));
     ASSERT_TRUE(test::WriteFileBytes(archive, bytes));
     std::wstring path;
@@ -64,27 +47,27 @@ TEST_F(AssetTest, ExtractsTheRightEntryOrNothing) {
         bool ok;
         std::string data;
     } cases[] = {
-        {"second entry, first skipped", Archive({{5, big}, {9, "second"}}), 9, true, "second"},
-        {"first of two equal ids", Archive({{4, "first"}, {4, "later"}}), 4, true, "first"},
-        {"size 0", Archive({{3, ""}}), 3, true, ""},
-        {"extra bytes after the last entry", Archive({{1, "abc"}}) + "trailing junk", 1, true, "abc"},
-        {"count 32", Archive(std::vector<Entry>(32, Entry{6, "x"})), 6, true, "x"},
-        {"entries after the found one are never read", Archive({{1, "abc"}, {2, "zz", 52428801}}), 1, true, "abc"},
-        {"highest id", Archive({{0x7FFFFFFF, "top"}}), 0x7FFFFFFF, true, "top"},
-        {"count 0", Archive({{1, "abc"}}, 0), 1, false, ""},
-        {"count 33, wanted entry first", Archive({{1, "abc"}}, 33), 1, false, ""},
-        {"count above 32 taken unsigned", Archive({{1, "abc"}}, 0xFFFFFFFF), 1, false, ""},
-        {"id not present", Archive({{1, "abc"}, {2, "de"}}), 3, false, ""},
-        {"magic in other letter case", Archive({{1, "abc"}}, 1, "ptasset1"), 1, false, ""},
+        {"second entry, first skipped", AssetArchive({{5, big}, {9, "second"}}), 9, true, "second"},
+        {"first of two equal ids", AssetArchive({{4, "first"}, {4, "later"}}), 4, true, "first"},
+        {"size 0", AssetArchive({{3, ""}}), 3, true, ""},
+        {"extra bytes after the last entry", AssetArchive({{1, "abc"}}) + "trailing junk", 1, true, "abc"},
+        {"count 32", AssetArchive(std::vector<Entry>(32, Entry{6, "x"})), 6, true, "x"},
+        {"entries after the found one are never read", AssetArchive({{1, "abc"}, {2, "zz", 52428801}}), 1, true, "abc"},
+        {"highest id", AssetArchive({{0x7FFFFFFF, "top"}}), 0x7FFFFFFF, true, "top"},
+        {"count 0", AssetArchive({{1, "abc"}}, 0), 1, false, ""},
+        {"count 33, wanted entry first", AssetArchive({{1, "abc"}}, 33), 1, false, ""},
+        {"count above 32 taken unsigned", AssetArchive({{1, "abc"}}, 0xFFFFFFFF), 1, false, ""},
+        {"id not present", AssetArchive({{1, "abc"}, {2, "de"}}), 3, false, ""},
+        {"magic in other letter case", AssetArchive({{1, "abc"}}, 1, "ptasset1"), 1, false, ""},
         {"shorter than the header", std::string("PTASSET1\x01\0", 10), 1, false, ""},
         {"empty file", "", 1, false, ""},
-        {"oversized entry before the wanted one", Archive({{7, "x", 52428801}, {1, "abc"}}), 1, false, ""},
-        {"oversized wanted entry", Archive({{1, "abc", 52428801}}), 1, false, ""},
-        {"wanted data cut short", Archive({{1, "abc", 10}}), 1, false, ""},
-        {"entry before runs past the end", Archive({{7, "x", 1000}, {1, "abc"}}), 1, false, ""},
-        {"entry header cut short", Archive({{7, "x"}}, 2) + std::string("\x01\0\0", 3), 1, false, ""},
-        {"id 0", Archive({{0, "zero"}}), 0, false, ""},
-        {"negative id is no unsigned match", Archive({{0xFFFFFFFF, "neg"}}), -1, false, ""},
+        {"oversized entry before the wanted one", AssetArchive({{7, "x", 52428801}, {1, "abc"}}), 1, false, ""},
+        {"oversized wanted entry", AssetArchive({{1, "abc", 52428801}}), 1, false, ""},
+        {"wanted data cut short", AssetArchive({{1, "abc", 10}}), 1, false, ""},
+        {"entry before runs past the end", AssetArchive({{7, "x", 1000}, {1, "abc"}}), 1, false, ""},
+        {"entry header cut short", AssetArchive({{7, "x"}}, 2) + std::string("\x01\0\0", 3), 1, false, ""},
+        {"id 0", AssetArchive({{0, "zero"}}), 0, false, ""},
+        {"negative id is no unsigned match", AssetArchive({{0xFFFFFFFF, "neg"}}), -1, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -113,7 +96,7 @@ TEST_F(AssetTest, ExtractsTheRightEntryOrNothing) {
 // reading. The archive gets its zero data by extending the file, which costs no writing.
 TEST_F(AssetTest, AcceptsAnEntryOfExactlyTheSizeLimit) {
     for (uint64_t size : {kMaxAssetSize, kMaxAssetSize + 1}) {
-        std::string head = Archive({{7, "", size}}, 2);
+        std::string head = AssetArchive({{7, "", size}}, 2);
         ASSERT_TRUE(test::WriteFileBytes(archive, head));
         std::filesystem::resize_file(test::FsPath(archive), head.size() + size);
         {
@@ -142,7 +125,7 @@ TEST_F(AssetTest, FailsWithoutArchiveOrForIdsBelowOne) {
     std::wstring path;
     EXPECT_FALSE(ExtractAssetFrom(dir / L"missing.dat", 1, path));
     EXPECT_TRUE(path.empty());
-    ASSERT_TRUE(test::WriteFileBytes(archive, Archive({{1, "abc"}})));
+    ASSERT_TRUE(test::WriteFileBytes(archive, AssetArchive({{1, "abc"}})));
     for (int32_t id : {0, -1, INT32_MIN}) {
         EXPECT_FALSE(ExtractAssetFrom(archive, id, path)) << id;
         EXPECT_FALSE(ExtractAsset(id, path)) << id;
@@ -152,7 +135,7 @@ TEST_F(AssetTest, FailsWithoutArchiveOrForIdsBelowOne) {
 }
 
 TEST_F(AssetTest, NoTemporaryFolderMeansNoExtraction) {
-    ASSERT_TRUE(test::WriteFileBytes(archive, Archive({{1, "abc"}})));
+    ASSERT_TRUE(test::WriteFileBytes(archive, AssetArchive({{1, "abc"}})));
     test::SetTempFolderVariable(dir / L"no such folder");
     std::wstring path;
     EXPECT_FALSE(ExtractAssetFrom(archive, 1, path));
@@ -187,15 +170,15 @@ TEST_F(AssetTest, ListingIsStrictAndAgreesWithTheMemoryReader) {
         std::string bytes;
         std::vector<AssetInfo> expected;  // empty: malformed
     } cases[] = {
-        {"two entries", Archive({{1, "abc"}, {8, "hello"}}), {{1, 3, 24}, {8, 5, 39}}},
-        {"equal ids are both listed", Archive({{2, ""}, {2, "x"}}), {{2, 0, 24}, {2, 1, 36}}},
-        {"trailing bytes", Archive({{1, "abc"}}) + "zz", {{1, 3, 24}}},
-        {"last entry cut short", Archive({{1, "abc"}, {2, "de", 3}}), {}},
-        {"fewer entries than counted", Archive({{1, "abc"}}, 2), {}},
-        {"count 0", Archive({}, 0), {}},
-        {"count 33", Archive(std::vector<Entry>(33, Entry{1, ""})), {}},
-        {"oversized", Archive({{1, "a", kMaxAssetSize + 1}}), {}},
-        {"bad magic", Archive({{1, "abc"}}, 1, "PTPAYLD1"), {}},
+        {"two entries", AssetArchive({{1, "abc"}, {8, "hello"}}), {{1, 3, 24}, {8, 5, 39}}},
+        {"equal ids are both listed", AssetArchive({{2, ""}, {2, "x"}}), {{2, 0, 24}, {2, 1, 36}}},
+        {"trailing bytes", AssetArchive({{1, "abc"}}) + "zz", {{1, 3, 24}}},
+        {"last entry cut short", AssetArchive({{1, "abc"}, {2, "de", 3}}), {}},
+        {"fewer entries than counted", AssetArchive({{1, "abc"}}, 2), {}},
+        {"count 0", AssetArchive({}, 0), {}},
+        {"count 33", AssetArchive(std::vector<Entry>(33, Entry{1, ""})), {}},
+        {"oversized", AssetArchive({{1, "a", kMaxAssetSize + 1}}), {}},
+        {"bad magic", AssetArchive({{1, "abc"}}, 1, "PTPAYLD1"), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

@@ -13,23 +13,13 @@
 #include "banner/rotation.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
+#include "support/archive_builders.h"
 #include "support/local_http_server.h"
 #include "support/temp_env.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
 
 namespace {
-
-std::string Archive(const std::vector<std::pair<uint32_t, std::string>>& entries) {
-    std::string out = "PTASSET1";
-    test::AppendU32(out, static_cast<uint32_t>(entries.size()));
-    for (const auto& e : entries) {
-        test::AppendU32(out, e.first);
-        test::AppendU64(out, e.second.size());
-        out += e.second;
-    }
-    return out;
-}
 
 std::wstring Wide(const std::string& s) {
     return std::wstring(s.begin(), s.end());
@@ -48,7 +38,7 @@ protected:
         ASSERT_TRUE(platform::MakeDirectory(dir / L"img") == platform::MakeDirResult::Created);
         ASSERT_TRUE(test::WriteFileBytes(dir / L"img\\d.bmp", test::MakeSolidBmp(400, 20, {9, 9, 9})));
         ASSERT_TRUE(test::WriteFileBytes(dir / L"patch_assets.dat",
-                                         Archive({{1, test::MakeSolidBmp(500, 20, {1, 2, 3})}, {2, "not an image"}})));
+                                         test::AssetArchive({{1, test::MakeSolidBmp(500, 20, {1, 2, 3})}, {2, "not an image"}})));
         server.Answer("/e.bmp", 200, test::MakeSolidBmp(600, 20, {4, 5, 6}));
         server.Answer("/page", 200, "<html>an error page with a 200 status</html>");
         server.Answer("/missing", 404, "<html>not found</html>");

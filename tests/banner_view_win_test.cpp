@@ -1,7 +1,7 @@
 // The banner view under Wine: pixels painted into an off-screen DIB and through a real window
 // (scaling to the view's width, vertical centring, background bands, the slide), the hand cursor
 // only over a banner with a link, and a click that opens the link through the shell.
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -18,7 +18,6 @@
 #include "support/local_http_server.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
-#include "ui/window_handles.h"
 
 namespace {
 
@@ -225,14 +224,12 @@ TEST_F(BannerViewTest, WindowPaintsWithoutErasingAndRotationRepaints) {
     EXPECT_EQ(screen.At(100, 190), kBackground);
 
     // Every rotation step asks for a repaint of the whole view, without erasing.
-    gBannerView = view.get();
     StartBannerRotation();
-    AdvanceBannerRotation();
+    AdvanceBannerRotation(view.get());
     RECT update = {};
     EXPECT_TRUE(::GetUpdateRect(view.get(), &update, FALSE));
     EXPECT_EQ(update.right - update.left, 690);
     EXPECT_EQ(update.bottom - update.top, 200);
-    gBannerView = nullptr;
 }
 
 TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {

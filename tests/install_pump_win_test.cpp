@@ -7,7 +7,7 @@
 #include "install/progress.h"
 #include "ui/install_pump_win.h"
 #include "ui/installer_window_win.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "banner/banners.h"
 #include "manifest/manifest.h"
 #include "ui/installer_window_win.h"
 #include "ui/loading_window_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 
@@ -87,38 +88,33 @@ protected:
     }
 };
 
-TEST_F(InstallerWindowTest, FontsAreSegoeUiWithTheirHeights) {
-    CreateUiFonts();
-    struct Case {
-        HFONT font;
-        LONG height;
-    } cases[] = {{gBodyFont, 18}, {gButtonFont, 18}, {gSmallButtonFont, 14}};
-    for (const Case& c : cases) {
-        ASSERT_NE(c.font, nullptr);
-        const LOGFONTW lf = FontParameters(c.font);
-        EXPECT_EQ(lf.lfHeight, c.height);
-        EXPECT_EQ(lf.lfWidth, 0);
-        EXPECT_EQ(lf.lfWeight, FW_NORMAL);
-        EXPECT_FALSE(lf.lfItalic || lf.lfUnderline || lf.lfStrikeOut);
-        EXPECT_EQ(lf.lfCharSet, DEFAULT_CHARSET);
-        EXPECT_EQ(lf.lfQuality, CLEARTYPE_QUALITY);
-        EXPECT_STREQ(lf.lfFaceName, L"Segoe UI");
-    }
-    EXPECT_NE(gBodyFont, gButtonFont);  // two objects with the same parameters
-    // A second call keeps the fonts that exist.
-    const HFONT body = gBodyFont;
-    CreateUiFonts();
-    EXPECT_EQ(gBodyFont, body);
-}
+// What the fonts are for, measured: the small font must make a caption narrower (the fitting rule
+// relies on it), the loading text must fit its box and stand out from the body text, and the
+// three fonts live exactly as long as their owner.
+TEST_F(InstallerWindowTest, FontsDoTheirJobsAndLiveWithTheirOwner) {
+    HWND parent = nullptr;
+    {
+        UiFonts fonts;
+        ASSERT_TRUE(gBodyFont && gButtonFont && gSmallButtonFont);
+        EXPECT_NE(gBodyFont, gButtonFont);  // two objects, deleted one by one
+        const HFONT body = gBodyFont;
+        CreateUiFonts();
+        EXPECT_EQ(gBodyFont, body);  // a second call keeps the fonts that exist
+        parent = CreateInstallerWindow();
+        ASSERT_NE(parent, nullptr);
+        const std::wstring caption = L"パッチをインストール";
+        EXPECT_LT(TextWidth(parent, gSmallButtonFont, caption), TextWidth(parent, gButtonFont, caption));
 
-TEST_F(InstallerWindowTest, LoadingFontIsBoldSegoeUi20) {
-    HFONT font = CreateLoadingFont();
-    const LOGFONTW lf = FontParameters(font);
-    ::DeleteObject(font);
-    EXPECT_EQ(lf.lfHeight, 20);
-    EXPECT_EQ(lf.lfWeight, FW_BOLD);
-    EXPECT_EQ(lf.lfQuality, CLEARTYPE_QUALITY);
-    EXPECT_STREQ(lf.lfFaceName, L"Segoe UI");
+        const platform::UniqueGdiObject loading = CreateLoadingFont();
+        const HFONT loadingFont = static_cast<HFONT>(loading.get());
+        const std::wstring text = L"Loading...";
+        EXPECT_GT(TextWidth(parent, loadingFont, text), TextWidth(parent, gBodyFont, text));
+        EXPECT_LT(TextWidth(parent, loadingFont, text), kLoadingWindowWidth);
+        EXPECT_GE(FontParameters(loadingFont).lfWeight, FW_BOLD);
+    }
+    // The window still stands, so only the owner can have deleted them.
+    EXPECT_TRUE(::IsWindow(parent));
+    EXPECT_TRUE(!gBodyFont && !gButtonFont && !gSmallButtonFont);
 }
 
 TEST_F(InstallerWindowTest, LoadingWindowCentredOnWorkArea) {
@@ -139,30 +135,60 @@ TEST_F(InstallerWindowTest, LoadingWindowCentredOnWorkArea) {
     }
 }
 
+// What the controls are, in creation order (the tab order), and the rules their rectangles keep;
+// the exact coordinates are read from the real window by the end-to-end tests.
 TEST_F(InstallerWindowTest, ControlsAreCreatedAsLaidOut) {
     gPatchManifest = {{"Greeting", L"hello"}};
     std::vector<Creation> creations;
-    ASSERT_NE(CreateInstallerWindow(&creations), nullptr);
+    HWND window = CreateInstallerWindow(&creations);
+    ASSERT_NE(window, nullptr);
     constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-    const Creation want[] = {
-        {L"STATIC", kChild, 0, {24, 24, 704, 48}},
-        {L"EDIT", kChild | WS_BORDER | WS_VSCROLL | ES_READONLY | ES_MULTILINE, 0, {24, 50, 714, 180}},
-        {L"STATIC", kChild, 0, {24, 205, 164, 229}},
-        {L"EDIT", kChild | WS_BORDER | ES_AUTOHSCROLL, 1002, {170, 202, 572, 226}},
-        {L"BUTTON", kChild, 1003, {590, 199, 714, 229}},
-        {L"STATIC", kChild, 0, {24, 248, 714, 290}},
-        {L"STATIC", kChild, 0, {24, 302, 714, 326}},
-        {L"EDIT", kChild | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, 0, {24, 330, 714, 358}},
-        {L"BUTTON", kChild, 1004, {434, 390, 566, 424}},
-        {L"BUTTON", kChild, 1005, {582, 390, 714, 424}},
+    struct Want {
+        const wchar_t* className;
+        DWORD style;
+        int id;
+        int row;         // top to bottom; controls of one row share it
+        bool fullWidth;  // spans the column of the banner view
+    } want[] = {
+        {L"STATIC", kChild, 0, 0, false},
+        {L"EDIT", kChild | WS_BORDER | WS_VSCROLL | ES_READONLY | ES_MULTILINE, 0, 1, true},
+        {L"STATIC", kChild, 0, 2, false},
+        {L"EDIT", kChild | WS_BORDER | ES_AUTOHSCROLL, kIdGameFolderBox, 2, false},
+        {L"BUTTON", kChild, kIdBrowseButton, 2, false},
+        {L"STATIC", kChild, 0, 3, true},
+        {L"STATIC", kChild, 0, 4, true},
+        {L"EDIT", kChild | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, 0, 5, true},
+        {L"BUTTON", kChild, kIdInstallButton, 6, false},
+        {L"BUTTON", kChild, kIdCancelButton, 6, false},
     };
     ASSERT_EQ(creations.size(), std::size(want));  // no banner view without banners
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const RECT& column = creations[1].rect;  // the greeting box spans the column
+    EXPECT_EQ(column.right - column.left, kBannerViewWidth);
     for (size_t i = 0; i < creations.size(); ++i) {
+        const RECT& r = creations[i].rect;
         EXPECT_EQ(creations[i].className, want[i].className) << i;
         EXPECT_EQ(creations[i].style, want[i].style) << i;
         EXPECT_EQ(creations[i].id, want[i].id) << i;
-        EXPECT_TRUE(::EqualRect(&creations[i].rect, &want[i].rect)) << i;
+        EXPECT_TRUE(r.left >= column.left && r.right <= column.right && r.top >= 0 && r.bottom <= client.bottom)
+            << i << " leaves the column or the client area";
+        if (want[i].fullWidth) {
+            EXPECT_TRUE(r.left == column.left && r.right == column.right) << i;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            RECT overlap{};
+            EXPECT_FALSE(::IntersectRect(&overlap, &creations[j].rect, &r)) << j << " overlaps " << i;
+            if (want[j].row < want[i].row) {
+                EXPECT_LE(creations[j].rect.bottom, r.top) << i << " below " << j;
+            } else {
+                EXPECT_LE(creations[j].rect.right, r.left) << i << " right of " << j;
+            }
+        }
     }
+    // The right-hand buttons end at the column's right edge; the captions line up on the left.
+    for (size_t i : {4u, 9u}) EXPECT_EQ(creations[i].rect.right, column.right) << i;
+    for (size_t i : {0u, 2u}) EXPECT_EQ(creations[i].rect.left, column.left) << i;
     EXPECT_EQ(::GetWindowTextLengthW(gGameFolderBox), 0);
 }
 
@@ -180,7 +206,7 @@ TEST_F(InstallerWindowTest, EachControlHoldsItsFont) {
             wchar_t text[256] = {};
             ::GetWindowTextW(button, text, 256);
             const bool tooWide = TextWidth(button, gButtonFont, text) > client.right - kCaptionMargin;
-            EXPECT_EQ(FontOf(button), language == 4 && tooWide ? gSmallButtonFont : gButtonFont)
+            EXPECT_EQ(FontOf(button), language == kJapaneseLanguage && tooWide ? gSmallButtonFont : gButtonFont)
                 << language << " " << ::GetDlgCtrlID(button);
         }
         ::DestroyWindow(gInstallerWindow);

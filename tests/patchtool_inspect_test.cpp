@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "support/archive_builders.h"
 #include "support/patchtool_support.h"
 #include "support/test_support.h"
 #include "tools/patchtool/cli.h"
@@ -21,18 +22,6 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 std::string Line(const std::string& key, const std::string& text) { return key + "=" + EncodeBase64(text) + "\n"; }
-
-std::string PayloadArchive(const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::string bytes = "PTPAYLD1";
-    test::AppendU32(bytes, static_cast<uint32_t>(entries.size()));
-    for (const auto& [name, data] : entries) {
-        test::AppendU32(bytes, static_cast<uint32_t>(name.size()));
-        bytes += name;
-        test::AppendU64(bytes, data.size());
-        bytes += data;
-    }
-    return bytes;
-}
 
 TEST(PatchtoolInspect, ShowsWhatTheDefinitionSaid) {
     test::PatchSource src;
@@ -75,7 +64,7 @@ TEST(PatchtoolInspect, ShowsWhatTheDefinitionSaid) {
 struct WarningCase {
     const char* what;
     std::string manifest;
-    std::vector<std::pair<std::string, std::string>> payload;
+    std::vector<test::PayloadItem> payload;
     const char* expected;
 };
 
@@ -107,7 +96,7 @@ TEST(PatchtoolInspect, WarnsAboutWhatTheInstallerWouldGetWrong) {
     for (const WarningCase& c : cases) {
         test::ScratchDir dir;
         ASSERT_TRUE(test::WriteFileBytes(dir / L"patch_manifest.dat", c.manifest));
-        ASSERT_TRUE(test::WriteFileBytes(dir / L"patch_payload.dat", PayloadArchive(c.payload)));
+        ASSERT_TRUE(test::WriteFileBytes(dir / L"patch_payload.dat", test::PayloadArchive(c.payload)));
         InspectReport report;
         ASSERT_TRUE(InspectPatch(dir.path(), report)) << c.what;
         EXPECT_NE(Joined(report.warnings).find(c.expected), std::string::npos) << c.what << ":\n" << Joined(report.warnings);

@@ -8,28 +8,13 @@
 
 #include "install/payload.h"
 #include "install/progress.h"
+#include "support/archive_builders.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct Entry {
-    std::string name;
-    std::string data;
-};
-
-void AppendEntry(std::string& out, const std::string& name, const std::string& data) {
-    test::AppendU32(out, static_cast<uint32_t>(name.size()));
-    out += name;
-    test::AppendU64(out, data.size());
-    out += data;
-}
-
-std::string Archive(const std::vector<Entry>& entries) {
-    std::string out = "PTPAYLD1";
-    test::AppendU32(out, static_cast<uint32_t>(entries.size()));
-    for (const Entry& e : entries) AppendEntry(out, e.name, e.data);
-    return out;
-}
+using Entry = test::PayloadItem;
+using test::PayloadArchive;
 
 std::string Pattern(size_t size) {
     std::string data(size, '\0');
@@ -58,7 +43,7 @@ struct Sandbox {
 const std::vector<std::string> kEmptyGameTree = {"outer", "outer/game", "patch_payload.dat"};
 
 TEST(Payload, HeaderAndEntryCountLimits) {
-    std::string one = Archive({{"first.txt", "1"}});
+    std::string one = PayloadArchive({{"first.txt", "1"}});
     struct Case {
         const char* what;
         std::string bytes;
@@ -70,8 +55,8 @@ TEST(Payload, HeaderAndEntryCountLimits) {
         {"count cut short", std::string("PTPAYLD1\0\0", 10), false, false},
         {"wrong magic", "PTPAYLD2" + one.substr(8), false, false},
         {"lower-case magic", "ptpayld1" + one.substr(8), false, false},
-        {"count 0 touches nothing", Archive({}), true, false},
-        {"count 0 with trailing bytes", Archive({}) + "junk", true, false},
+        {"count 0 touches nothing", PayloadArchive({}), true, false},
+        {"count 0 with trailing bytes", PayloadArchive({}) + "junk", true, false},
         {"one entry", one, true, true},
         {"trailing bytes ignored", one + "trailing garbage", true, true},
     };
@@ -95,7 +80,7 @@ TEST(Payload, HeaderAndEntryCountLimits) {
     Sandbox box;
     EXPECT_FALSE(ExtractPayload(box.root / L"no_such_archive.dat", box.game));
     EXPECT_EQ(box.Tree(), std::vector<std::string>({"outer", "outer/game"}));
-    EXPECT_TRUE(box.Extract(Archive({})));
+    EXPECT_TRUE(box.Extract(PayloadArchive({})));
     EXPECT_EQ(box.Tree(), kEmptyGameTree);
 }
 
@@ -123,12 +108,12 @@ TEST(Payload, NameLengthLimits) {
         }
     }
     Sandbox box;
-    EXPECT_TRUE(box.Extract(Archive({{"n", "xy"}})));
+    EXPECT_TRUE(box.Extract(PayloadArchive({{"n", "xy"}})));
     EXPECT_EQ(box.Read(L"n"), "xy");
 }
 
 TEST(Payload, DataSizeLimitsAndCutsAreRefused) {
-    std::string full = Archive({{"first.txt", "1"}, {"second.txt", "22"}});
+    std::string full = PayloadArchive({{"first.txt", "1"}, {"second.txt", "22"}});
     size_t second = 12 + 4 + 9 + 8 + 1;  // offset of the second entry
     struct Case {
         const char* what;
@@ -167,7 +152,7 @@ TEST(Payload, ChunkBoundariesCopyExactlyAndReportProgress) {
     for (size_t size : {size_t(0), size_t(1), size_t(65535), size_t(65536), size_t(65537), size_t(3 * 65536 + 5)}) {
         Sandbox box;
         std::string data = Pattern(size);
-        std::string bytes = Archive({{"small.txt", "s"}, {"dir/big.bin", data}});
+        std::string bytes = PayloadArchive({{"small.txt", "s"}, {"dir/big.bin", data}});
         ProgressLog log;
         SetWorkObserver(&ProgressLog::Record, &log);
         bool ok = box.Extract(bytes);
@@ -216,7 +201,7 @@ TEST(Payload, NamesAndDirectories) {
     for (const Case& c : cases) {
         Sandbox box;
         bool expectOk = test::kWindows ? c.windowsOk : true;
-        EXPECT_EQ(box.Extract(Archive({{c.name, "data"}})), expectOk) << c.what;
+        EXPECT_EQ(box.Extract(PayloadArchive({{c.name, "data"}})), expectOk) << c.what;
         if (expectOk) {
             EXPECT_EQ(box.Read(c.written), "data") << c.what;
         }
@@ -243,7 +228,7 @@ TEST(Payload, UnsafeNamesStopAtThatEntryAndWriteNothingOutside) {
                 }
             }
             Sandbox box;
-            EXPECT_FALSE(box.Extract(Archive({{"first.txt", "1"}, {written, "evil"}, {"after.txt", "2"}}))) << written;
+            EXPECT_FALSE(box.Extract(PayloadArchive({{"first.txt", "1"}, {written, "evil"}, {"after.txt", "2"}}))) << written;
             EXPECT_EQ(box.Tree(), std::vector<std::string>({"outer", "outer/game", "outer/game/first.txt",
                                                             "patch_payload.dat"}))
                 << written;
@@ -269,8 +254,8 @@ TEST(Payload, ReservedDeviceNamesAreRefused) {
     for (const wchar_t* name : accepted) EXPECT_TRUE(IsSafeRelativePath(name)) << test::FsPath(name);
 
     Sandbox box;
-    EXPECT_FALSE(box.Extract(Archive({{"first.txt", "1"}, {"NUL.txt", "evil"}})));
-    EXPECT_FALSE(box.Extract(Archive({{"first.txt", "1"}, {"sub/COM1 ", "evil"}})));
+    EXPECT_FALSE(box.Extract(PayloadArchive({{"first.txt", "1"}, {"NUL.txt", "evil"}})));
+    EXPECT_FALSE(box.Extract(PayloadArchive({{"first.txt", "1"}, {"sub/COM1 ", "evil"}})));
     EXPECT_EQ(box.Tree(),
               std::vector<std::string>({"outer", "outer/game", "outer/game/first.txt", "patch_payload.dat"}));
 }
@@ -284,7 +269,7 @@ TEST(Payload, NameTestAcceptsWhatIsSafe) {
 
 TEST(Payload, TargetsKeepTheirContentWhenAnEntryFails) {
     std::string big = Pattern(3 * 65536 + 100);
-    std::string cut = Archive({{"first.txt", "1"}, {"game.dat", big}});
+    std::string cut = PayloadArchive({{"first.txt", "1"}, {"game.dat", big}});
     cut.resize(cut.size() - 200);  // ends inside the third chunk of the second entry
     struct Case {
         const char* what;
@@ -311,7 +296,7 @@ TEST(Payload, TargetsKeepTheirContentWhenAnEntryFails) {
 
 TEST(Payload, EntriesOfOneFolderAndItsSubfolders) {
     Sandbox box;
-    EXPECT_TRUE(box.Extract(Archive({{"a/x", "1"}, {"a/y", "2"}, {"a/b/z", "3"}, {"a/w", "4"}, {"c/a/x", "5"}})));
+    EXPECT_TRUE(box.Extract(PayloadArchive({{"a/x", "1"}, {"a/y", "2"}, {"a/b/z", "3"}, {"a/w", "4"}, {"c/a/x", "5"}})));
     EXPECT_EQ(box.Tree(), std::vector<std::string>({"outer", "outer/game", "outer/game/a", "outer/game/a/b",
                                                     "outer/game/a/b/z", "outer/game/a/w", "outer/game/a/x",
                                                     "outer/game/a/y", "outer/game/c", "outer/game/c/a",
@@ -334,7 +319,7 @@ TEST(Payload, ExistingTargets) {
     for (const Case& c : cases) {
         Sandbox box;
         ASSERT_TRUE(test::WriteFileBytes(box.game + L"\\t.txt", "old content"));
-        EXPECT_TRUE(box.Extract(Archive(c.entries))) << c.what;
+        EXPECT_TRUE(box.Extract(PayloadArchive(c.entries))) << c.what;
         EXPECT_EQ(box.Read(L"t.txt"), c.expected) << c.what;
     }
 }
@@ -362,7 +347,7 @@ TEST(Payload, UnwritableTargetsStopAtThatEntry) {
         c.prepare(box.game);
         std::vector<std::string> before = box.Tree();
         before.push_back("patch_payload.dat");
-        EXPECT_FALSE(box.Extract(Archive({{c.name, "new"}, {"after.txt", "2"}}))) << c.what;
+        EXPECT_FALSE(box.Extract(PayloadArchive({{c.name, "new"}, {"after.txt", "2"}}))) << c.what;
         EXPECT_EQ(box.Tree(), before) << c.what;
         EXPECT_EQ(box.Read(L"ro.txt"), c.name == "ro.txt" ? "keep" : "<missing>") << c.what;
     }
@@ -408,14 +393,14 @@ TEST(Payload, LongestNameOfManyLevelsFailsCleanly) {
     name += "xy";
     ASSERT_EQ(name.size(), 32768u);
     Sandbox box;
-    EXPECT_FALSE(box.Extract(Archive({{name, "data"}})));
+    EXPECT_FALSE(box.Extract(PayloadArchive({{name, "data"}})));
     // The path is known to be too long before anything is created.
     EXPECT_EQ(box.Tree(), kEmptyGameTree);
 }
 
 TEST(Payload, ListPayloadReportsEntriesAsExtractionSeesThem) {
     test::ScratchDir dir;
-    ASSERT_TRUE(test::WriteFileBytes(dir / L"a.dat", Archive({{"a/b.txt", "123"}, {"\xc3\xa9", ""}}) + "tail"));
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"a.dat", PayloadArchive({{"a/b.txt", "123"}, {"\xc3\xa9", ""}}) + "tail"));
     std::vector<PayloadEntryInfo> entries;
     ASSERT_TRUE(ListPayload(dir / L"a.dat", entries));
     ASSERT_EQ(entries.size(), 2u);
@@ -424,7 +409,7 @@ TEST(Payload, ListPayloadReportsEntriesAsExtractionSeesThem) {
     EXPECT_EQ(entries[0].size, 3u);
     EXPECT_EQ(entries[1].name, L"\u00e9");
     EXPECT_EQ(entries[1].size, 0u);
-    ASSERT_TRUE(test::WriteFileBytes(dir / L"b.dat", Archive({{"ok", "1"}, {"../bad", "2"}})));
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"b.dat", PayloadArchive({{"ok", "1"}, {"../bad", "2"}})));
     EXPECT_FALSE(ListPayload(dir / L"b.dat", entries));
     EXPECT_EQ(entries.size(), 1u);
 }

@@ -17,6 +17,7 @@
 #include "install/verify.h"
 #include "manifest/manifest.h"
 #include "support/patchtool_support.h"
+#include "support/archive_builders.h"
 #include "support/test_support.h"
 #include "tools/patchtool/patch_apply.h"
 #include "tools/patchtool/patch_build.h"
@@ -52,13 +53,7 @@ TEST(PayloadLinks, ALinkAtTheTargetIsReplacedNotWrittenThrough) {
     fs::create_directories(root / "game");
     ASSERT_TRUE(test::WriteFileBytes(dir / L"outside.txt", "keep"));
     fs::create_symlink(root / "outside.txt", root / "game" / "t.txt");
-    std::string archive = "PTPAYLD1";
-    test::AppendU32(archive, 1);
-    test::AppendU32(archive, 5);
-    archive += "t.txt";
-    test::AppendU64(archive, 3);
-    archive += "new";
-    ASSERT_TRUE(test::WriteFileBytes(dir / L"p.dat", archive));
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"p.dat", test::PayloadArchive({{"t.txt", "new"}})));
     EXPECT_TRUE(ExtractPayload(dir / L"p.dat", dir / L"game"));
     std::string bytes;
     ASSERT_TRUE(test::ReadFileBytes(dir / L"outside.txt", bytes));

@@ -9,6 +9,7 @@
 #include "install/payload.h"
 #include "install/verify.h"
 #include "platform/win_handle.h"
+#include "support/archive_builders.h"
 #include "support/test_support.h"
 
 namespace {
@@ -39,15 +40,7 @@ TEST(HeldFiles, AFileOpenForWritingElsewhereIsNotHashed) {
 TEST(HeldFiles, ALockedTargetStopsTheExtraction) {
     test::ScratchDir dir;
     ASSERT_TRUE(test::WriteFileBytes(dir / L"locked.dll", "keep"));
-    std::string archive = "PTPAYLD1";
-    test::AppendU32(archive, 2);
-    for (const char* name : {"first.txt", "locked.dll"}) {
-        test::AppendU32(archive, static_cast<uint32_t>(std::char_traits<char>::length(name)));
-        archive += name;
-        test::AppendU64(archive, 3);
-        archive += "new";
-    }
-    ASSERT_TRUE(test::WriteFileBytes(dir / L"p.dat", archive));
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"p.dat", test::PayloadArchive({{"first.txt", "new"}, {"locked.dll", "new"}})));
     struct Case {
         const char* what;
         DWORD share;

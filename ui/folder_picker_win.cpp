@@ -7,21 +7,8 @@
 
 namespace {
 
-template <typename Interface>
-struct ComTraits {
-    using Type = Interface*;
-    static Interface* Invalid() { return nullptr; }
-    static void Close(Interface* object) { object->Release(); }
-};
-template <typename Interface>
-using UniqueCom = platform::UniqueValue<ComTraits<Interface>>;
-
-struct CoTaskMemTraits {
-    using Type = PWSTR;
-    static PWSTR Invalid() { return nullptr; }
-    static void Close(PWSTR text) { ::CoTaskMemFree(text); }
-};
-using UniqueCoTaskMemString = platform::UniqueValue<CoTaskMemTraits>;
+using platform::UniqueCom;
+using platform::UniqueCoTaskMemString;
 
 // Folders only, real file-system folders only, and only ones that exist.
 constexpr FILEOPENDIALOGOPTIONS kFolderOptions = FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST;

@@ -1,7 +1,13 @@
 #pragma once
-// Scopes for the GDI objects of one paint or one measurement: each puts back or releases what it
-// took on every way out. Windows only.
+// Scopes for the GDI objects of one paint or one measurement, and for GDI+ itself: each puts back
+// or releases what it took on every way out. Windows only.
 #include <windows.h>
+// objidl.h must come before gdiplus.h when WIN32_LEAN_AND_MEAN is set.
+#include <objidl.h>
+// (kept apart so that include sorting leaves the order alone)
+#include <gdiplus.h>
+
+#include "platform/win_handle.h"
 
 namespace ui {
 
@@ -42,7 +48,7 @@ class SelectScope {
 public:
     SelectScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(dc ? ::SelectObject(dc, object) : nullptr) {}
     ~SelectScope() {
-        if (previous_) ::SelectObject(dc_, previous_);
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
     }
     SelectScope(const SelectScope&) = delete;
     SelectScope& operator=(const SelectScope&) = delete;
@@ -50,6 +56,33 @@ public:
 private:
     HDC dc_;
     HGDIOBJ previous_;
+};
+
+struct GraphicsTraits {
+    using Type = Gdiplus::GpGraphics*;
+    static Gdiplus::GpGraphics* Invalid() { return nullptr; }
+    static void Close(Gdiplus::GpGraphics* graphics) { Gdiplus::DllExports::GdipDeleteGraphics(graphics); }
+};
+// A GDI+ drawing surface on a device context, from GdipCreateFromHDC.
+using UniqueGraphics = platform::UniqueValue<GraphicsTraits>;
+
+// GDI+ for the whole process: GdiplusShutdown runs on exit only when GdiplusStartup succeeded.
+// Every image must be disposed of before the session ends.
+class GdiplusSession {
+public:
+    GdiplusSession() {
+        Gdiplus::GdiplusStartupInput input;
+        if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
+    }
+    ~GdiplusSession() {
+        if (token_ != 0) Gdiplus::GdiplusShutdown(token_);
+    }
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+    bool started() const { return token_ != 0; }
+
+private:
+    ULONG_PTR token_ = 0;
 };
 
 }  // namespace ui

@@ -4,7 +4,7 @@
 #include <shobjidl.h>
 
 #include "platform/win_handle.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/install_pump_win.h"
 
 #include "install/progress.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
 

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 #include "banner/banners.h"
-#include "install/run_install_win.h"
+#include "ui/run_install_win.h"
 #include "ui/folder_picker_win.h"
 #include "ui/gdi_scope_win.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 HINSTANCE gInstance = nullptr;
 HFONT gBodyFont = nullptr;
@@ -23,9 +23,10 @@ constexpr DWORD kGreetingBoxStyle = kChildStyle | WS_BORDER | WS_VSCROLL | ES_RE
 constexpr DWORD kGameFolderBoxStyle = kChildStyle | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kStatusLineStyle = kChildStyle | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL;
 
-// Left edge and width of the full-width controls; the banner view has the same.
+// Left edge and width of the full-width controls: as wide as the banner view, whose width the
+// banner core scales the images to.
 constexpr int kLeft = 24;
-constexpr int kFullWidth = 690;
+constexpr int kFullWidth = kBannerViewWidth;
 
 HFONT CreateSegoeFont(int height) {
     return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -126,7 +127,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnTimer(WPARAM timerId) {
-    if (timerId == kBannerTimerId && gBannerList.size() > 1) AdvanceBannerRotation();
+    if (timerId == kBannerTimerId && gBannerList.size() > 1) AdvanceBannerRotation(gBannerView);
     return 0;
 }
 
@@ -137,9 +138,7 @@ void DeleteFont(HFONT& font) {
 
 LRESULT OnDestroy(HWND window) {
     ::KillTimer(window, kBannerTimerId);
-    DeleteFont(gBodyFont);
-    DeleteFont(gButtonFont);
-    DeleteFont(gSmallButtonFont);
+    DeleteUiFonts();
     ::PostQuitMessage(0);
     return 0;
 }
@@ -159,6 +158,12 @@ void CreateUiFonts() {
     if (!gBodyFont) gBodyFont = CreateSegoeFont(18);
     if (!gButtonFont) gButtonFont = CreateSegoeFont(18);
     if (!gSmallButtonFont) gSmallButtonFont = CreateSegoeFont(14);
+}
+
+void DeleteUiFonts() {
+    DeleteFont(gBodyFont);
+    DeleteFont(gButtonFont);
+    DeleteFont(gSmallButtonFont);
 }
 
 HWND CreateButton(HWND parent, int id, int x, int y, int width, int height) {
@@ -184,7 +189,7 @@ void SetFittedCaption(HWND button, const std::wstring& text) {
         ui::SelectScope font(dc.get(), gButtonFont);
         ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     }
-    const bool tooWideJapanese = gInstallLanguage == 4 && extent.cx > width - kCaptionMargin;
+    const bool tooWideJapanese = gInstallLanguage == kJapaneseLanguage && extent.cx > width - kCaptionMargin;
     SetControlFont(button, tooWideJapanese ? gSmallButtonFont : gButtonFont);
 }
 

@@ -26,13 +26,26 @@ constexpr int kCaptionMargin = 18;
 // The module handle passed to wWinMain; every window and control is created with it.
 extern HINSTANCE gInstance;
 
-// Created by CreateUiFonts, deleted (and reset to null) by the installer window's WM_DESTROY.
+// Created by CreateUiFonts, deleted (and reset to null) by DeleteUiFonts: at the installer window's
+// WM_DESTROY, or at the end of start-up's UiFonts when the window never came to be.
 extern HFONT gBodyFont;
 extern HFONT gButtonFont;
 extern HFONT gSmallButtonFont;
 
 // Creates whichever of the three fonts is still null, so it may be called more than once.
 void CreateUiFonts();
+// Deletes whichever of the three fonts is not null; again harmless.
+void DeleteUiFonts();
+
+// The three fonts for the life of start-up: created by the constructor, deleted by the destructor
+// unless the installer window's WM_DESTROY did it first.
+class UiFonts {
+public:
+    UiFonts() { CreateUiFonts(); }
+    ~UiFonts() { DeleteUiFonts(); }
+    UiFonts(const UiFonts&) = delete;
+    UiFonts& operator=(const UiFonts&) = delete;
+};
 
 // A push button with an empty caption and ButtonFont.
 HWND CreateButton(HWND parent, int id, int x, int y, int width, int height);

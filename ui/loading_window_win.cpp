@@ -10,16 +10,16 @@ void PaintLoadingWindow(HWND window) {
     RECT client{};
     ::GetClientRect(window, &client);
     // Made for this paint and deleted at its end, so repeated paints hold no GDI objects.
-    platform::UniqueGdiObject font(CreateLoadingFont());
+    platform::UniqueGdiObject font = CreateLoadingFont();
     ui::SelectScope select(paint.get(), font.get());
     ::DrawTextW(paint.get(), L"Loading...", -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
 }  // namespace
 
-HFONT CreateLoadingFont() {
-    return ::CreateFontW(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, 0, L"Segoe UI");
+platform::UniqueGdiObject CreateLoadingFont() {
+    return platform::UniqueGdiObject(::CreateFontW(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
 }
 
 LRESULT CALLBACK LoadingWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

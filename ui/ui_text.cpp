@@ -1,11 +1,6 @@
 #include "ui/ui_text.h"
 
-#include <cstdint>
-
-#include "common/text.h"
 #include "manifest/manifest.h"
-
-int gInstallLanguage = 0;
 
 namespace {
 
@@ -54,12 +49,6 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
      L"パッチのファイルが破損しているか、改変されています。パッチをもう一度ダウンロードしてください。"},
 };
 
-const char* const kLanguageCodes[kLanguageCount] = {"zh-TW", "zh-CN", "en", "ko", "ja"};
-const char* const kGreetingKeys[kLanguageCount] = {"Greeting.zh-TW", "Greeting.zh-CN", "Greeting.en", "Greeting.ko",
-                                                   "Greeting.ja"};
-
-int ValidLanguage(int language) { return language >= 0 && language < kLanguageCount ? language : 0; }
-
 }  // namespace
 
 const wchar_t* UiText(UiTextRow row, int language) {
@@ -67,21 +56,6 @@ const wchar_t* UiText(UiTextRow row, int language) {
 }
 
 const wchar_t* UiText(UiTextRow row) { return UiText(row, gInstallLanguage); }
-
-const char* LanguageCode(int language) { return kLanguageCodes[ValidLanguage(language)]; }
-
-const char* GreetingKey(int language) { return kGreetingKeys[ValidLanguage(language)]; }
-
-void SettleInstallLanguage() {
-    std::wstring value = ManifestGet("LanguageIndex");
-    if (value.empty()) {
-        gInstallLanguage = 0;
-        return;
-    }
-    // Taken as unsigned, every negative number is out of range too.
-    uint32_t n = static_cast<uint32_t>(ParseLenientInt32(value));
-    gInstallLanguage = n > 4 ? 0 : static_cast<int>(n);
-}
 
 std::wstring WindowTitleText() {
     std::wstring title = ManifestGet("WindowTitle");
@@ -94,5 +68,5 @@ std::wstring GreetingText() {
     if (!greeting.empty()) return greeting;
     greeting = ManifestGet("Greeting");
     if (!greeting.empty()) return greeting;
-    return ManifestGet("Greeting.zh-TW");
+    return ManifestGet(GreetingKey(kFallbackLanguage));
 }

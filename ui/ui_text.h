@@ -3,11 +3,7 @@
 // the rules that pick the window title and the greeting from the manifest.
 #include <string>
 
-constexpr int kLanguageCount = 5;
-
-// Install language: 0 zh-TW (also the fallback), 1 zh-CN, 2 en, 3 ko, 4 ja. Settled once at
-// start-up by SettleInstallLanguage and never changed afterwards.
-extern int gInstallLanguage;
+#include "common/install_language.h"
 
 enum class UiTextRow {
     InstallerTitle = 0,
@@ -37,12 +33,6 @@ constexpr int kUiTextRowCount = 19;
 const wchar_t* UiText(UiTextRow row, int language);
 // The cell of `row` in the install language.
 const wchar_t* UiText(UiTextRow row);
-
-const char* LanguageCode(int language);  // "zh-TW", "zh-CN", "en", "ko", "ja"
-const char* GreetingKey(int language);   // "Greeting." + LanguageCode
-
-// Sets gInstallLanguage from the manifest's LanguageIndex: 0..4, anything else gives 0.
-void SettleInstallLanguage();
 
 // The manifest's WindowTitle, else InstallerTitle in the install language. Also every box's caption.
 std::wstring WindowTitleText();

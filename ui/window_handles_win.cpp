@@ -1,4 +1,4 @@
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 #include "ui/ui_text.h"
 

@@ -1,6 +1,6 @@
 #include "support/test_images.h"
 
-#include "support/test_support.h"
+#include "common/byte_order.h"
 
 namespace test {
 namespace {

@@ -91,14 +91,6 @@ std::vector<std::string> ListTree(const std::wstring& root) {
     return names;
 }
 
-void AppendU32(std::string& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-void AppendU64(std::string& out, uint64_t value) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 std::u32string CodePoints(const std::wstring& text) {
     std::u32string out;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
+
 namespace test {
 
 #ifdef _WIN32
@@ -37,9 +39,9 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 // Every file and folder below `root`, as relative paths with "/" separators, sorted.
 std::vector<std::string> ListTree(const std::wstring& root);
 
-// Little-endian integers for building archives by hand.
-void AppendU32(std::string& out, uint32_t value);
-void AppendU64(std::string& out, uint64_t value);
+// Little-endian integers for building archives by hand: the product's own.
+using ::AppendU32;
+using ::AppendU64;
 
 // Code points of a wide string: UTF-16 surrogate pairs are joined where wchar_t is 16 bits.
 std::u32string CodePoints(const std::wstring& text);

@@ -19,11 +19,10 @@ std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
 int RunBuild(const std::string& definition, const std::string& outDir, const std::string& signKey, std::ostream& out,
              std::ostream& err) {
     std::vector<std::string> problems;
-    PatchDefinition def;
     PatchPlan plan;
-    bool planned = LoadDefinition(Wide(definition), def, problems) && PlanPatch(def, Wide(outDir), plan, problems);
+    bool built = BuildPatch(Wide(definition), Wide(outDir), plan, problems);
     for (const std::string& warning : plan.warnings) err << definition << ": warning: " << warning << "\n";
-    if (!planned || !WritePatch(plan, Wide(outDir), problems)) {
+    if (!built) {
         err << "build refused, nothing written:\n";
         for (const std::string& problem : problems) err << "  " << definition << ": " << problem << "\n";
         return kExitFailed;

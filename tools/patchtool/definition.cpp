@@ -6,9 +6,10 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "platform/fs.h"
-#include "ui/ui_text.h"
+#include "platform/path_split.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void ParseGameRecord(const toml::table& root, const char* name, GameRecordDef& r
     }
     // Variants in language order, whatever order the author wrote them in.
     std::vector<LanguageVariantDef> sorted;
-    for (int language = 0; language < kMaxLanguages; ++language)
+    for (int language = 0; language < kLanguageCount; ++language)
         for (const LanguageVariantDef& v : record.variants)
             if (v.language == language) sorted.push_back(v);
     record.variants = sorted;
@@ -160,14 +161,14 @@ void ParseAssets(const toml::table& root, PatchDefinition& def, Problems& proble
 }
 
 std::wstring FolderOf(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
+    size_t slash = platform::LastPathSeparator(path);
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 
 }  // namespace
 
 int LanguageIndexOf(const std::string& code) {
-    for (int language = 0; language < kMaxLanguages; ++language)
+    for (int language = 0; language < kLanguageCount; ++language)
         if (code == LanguageCode(language)) return language;
     return -1;
 }

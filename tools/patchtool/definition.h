@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "common/install_language.h"
+
 // One file record or one language variant of it. Texts are UTF-8 as written in the definition.
 struct FileRecordDef {
     std::string file;  // the author's copy, relative to the definition's folder; may be empty in a variant
@@ -54,14 +56,12 @@ struct AssetDef {
     std::string file;
 };
 
-constexpr int kMaxLanguages = 5;
-
 struct PatchDefinition {
     std::wstring baseDir;  // folder of the definition file: relative file names start here
     int language = 0;
     std::string title;
     std::optional<std::string> greetingAll;
-    std::optional<std::string> greetings[kMaxLanguages];
+    std::optional<std::string> greetings[kLanguageCount];
     GameRecordDef records[2];  // primary, alternate
     std::vector<BannerDef> banners;
     std::vector<AssetDef> assets;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "install/install_log.h"
 #include "install/payload.h"
@@ -13,11 +14,9 @@
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "tools/patchtool/definition.h"
-#include "ui/ui_text.h"
 
 namespace {
 
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
 
@@ -131,7 +130,7 @@ bool ParseLanguageOption(const std::string& text, int& language) {
     language = -1;
     if (text.empty()) return true;
     language = LanguageIndexOf(text);
-    if (language < 0 && text.size() == 1 && text[0] >= '0' && text[0] <= '4') language = text[0] - '0';
+    if (language < 0 && text.size() == 1 && text[0] >= '0' && text[0] - '0' < kLanguageCount) language = text[0] - '0';
     return language >= 0;
 }
 

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "banner/assets.h"
+#include "banner/banners.h"
 #include "install/payload.h"
 #include "tools/patchtool/definition.h"
-
-// The installer reads at most this many banners (its other limits come from its readers' headers).
-constexpr size_t kMaxBanners = 3;
 
 struct ManifestEntry {
     std::string key;
@@ -79,5 +77,11 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
 // put in place, so a failed build leaves no half-written data file.
 bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, std::vector<std::string>& problems);
 
-// LoadDefinition + PlanPatch + WritePatch.
-bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, std::vector<std::string>& problems);
+// LoadDefinition + PlanPatch + WritePatch; `plan` is what was (or would have been) written.
+bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, PatchPlan& plan,
+                std::vector<std::string>& problems);
+inline bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir,
+                       std::vector<std::string>& problems) {
+    PatchPlan plan;
+    return BuildPatch(definitionPath, outDir, plan, problems);
+}

@@ -5,6 +5,7 @@
 
 #include "banner/assets.h"
 #include "banner/links.h"
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -14,13 +15,11 @@
 #include "platform/text.h"
 #include "tools/patchtool/image_info.h"
 #include "tools/patchtool/patch_build.h"
-#include "ui/ui_text.h"
 
 namespace {
 
 using Warnings = std::vector<std::string>;
 
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     platform::File file;
@@ -270,7 +269,7 @@ void PrintInspectReport(const InspectReport& report, std::ostream& out) {
         out << " = " << Printable(platform::ConvertWideToUtf8(info.value));
         if (info.key == "LanguageIndex") {
             int32_t index = ParseLenientInt32(info.value);
-            out << "  (" << LanguageCode(index >= 0 && index < kLanguageCount ? index : 0) << ")";
+            out << "  (" << LanguageCode(index) << ")";
         }
         if (info.overridden) out << "  (replaced by a later line)";
         out << "\n";

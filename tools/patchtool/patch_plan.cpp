@@ -4,14 +4,15 @@
 #include <set>
 
 #include "banner/links.h"
+#include "common/install_language.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
 #include "install/verify.h"
 #include "platform/fs.h"
+#include "platform/path_split.h"
 #include "platform/text.h"
 #include "tools/patchtool/patch_build.h"
-#include "ui/ui_text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ bool GetFileSize(const std::wstring& path, uint64_t& size) {
 }
 
 std::string FileNameOf(const std::string& path) {
-    size_t slash = path.find_last_of("\\/");
+    size_t slash = platform::LastPathSeparator(path);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -164,9 +165,9 @@ bool PlanBannerSource(const PatchDefinition& def, const BannerDef& banner, const
 void PlanBanners(const PatchDefinition& def, const std::wstring& outDir, PatchPlan& plan, Problems& problems) {
     for (size_t i = 0; i < def.assets.size(); ++i)
         AddAsset(def, def.assets[i].id, def.assets[i].file, "asset " + std::to_string(i + 1) + ": ", plan, problems);
-    if (def.banners.size() > kMaxBanners) {
+    if (def.banners.size() > static_cast<size_t>(kMaxBanners)) {
         problems.push_back("banner: " + std::to_string(def.banners.size()) +
-                           " banners, the installer shows at most 3");
+                           " banners, the installer shows at most " + std::to_string(kMaxBanners));
         return;
     }
     if (!def.banners.empty()) AddValue(plan, "BannerCount", std::to_string(def.banners.size()), "banner", problems);
@@ -227,7 +228,7 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
     AddValue(plan, "LanguageIndex", std::to_string(def.language), "language", problems);
     if (!def.title.empty()) AddValue(plan, "WindowTitle", def.title, "title", problems);
     if (def.greetingAll) AddValue(plan, "Greeting", *def.greetingAll, "greeting.all", problems);
-    for (int language = 0; language < kMaxLanguages; ++language) {
+    for (int language = 0; language < kLanguageCount; ++language) {
         if (!def.greetings[language]) continue;
         std::string code = LanguageCode(language);
         AddValue(plan, GreetingKey(language), *def.greetings[language], "greeting." + code, problems);

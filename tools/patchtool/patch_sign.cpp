@@ -6,6 +6,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/key_slot.h"
+#include "install/payload.h"
 #include "install/signature.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 constexpr uint64_t kMaxExecutableSize = 512ull << 20;
 constexpr uint64_t kMaxManifestSize = 64ull << 20;
 constexpr uint64_t kMaxKeyFileSize = 16384;

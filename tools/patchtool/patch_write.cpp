@@ -4,11 +4,13 @@
 #include <set>
 
 #include "banner/assets.h"
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
+#include "platform/path_split.h"
 #include "platform/text.h"
 #include "tools/patchtool/patch_build.h"
 
@@ -16,17 +18,6 @@ namespace {
 
 using Problems = std::vector<std::string>;
 
-const char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
-const char kAssetMagic[8] = {'P', 'T', 'A', 'S', 'S', 'E', 'T', '1'};
-const wchar_t kPayloadFileName[] = L"patch_payload.dat";
-
-void PutU32(std::string& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-void PutU64(std::string& out, uint64_t value) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 // The name as Windows compares it, "/" separators kept.
 std::wstring FoldedName(const std::string& name) { return platform::UpperCaseAsFileNames(Utf8ToWide(name)); }
@@ -125,13 +116,13 @@ bool WriteManifestFile(const PatchPlan& plan, const std::wstring& outDir, Proble
 bool WritePayloadFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
     return WriteOutput(outDir, kPayloadFileName, problems, [&](platform::File& out, std::string& what) {
         std::string header(kPayloadMagic, sizeof kPayloadMagic);
-        PutU32(header, static_cast<uint32_t>(plan.payload.size()));
+        AppendU32(header, static_cast<uint32_t>(plan.payload.size()));
         if (!out.Write(header.data(), header.size())) return false;
         for (const PayloadItem& item : plan.payload) {
             std::string head;
-            PutU32(head, static_cast<uint32_t>(item.name.size()));
+            AppendU32(head, static_cast<uint32_t>(item.name.size()));
             head += item.name;
-            PutU64(head, item.size);
+            AppendU64(head, item.size);
             if (!out.Write(head.data(), head.size())) return false;
             if (!CopyFileInto(item.sourcePath, item.size, out)) {
                 what = "payload file '" + item.name + "' changed or could not be read while building";
@@ -145,12 +136,12 @@ bool WritePayloadFile(const PatchPlan& plan, const std::wstring& outDir, Problem
 bool WriteAssetFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
     return WriteOutput(outDir, kAssetArchiveName, problems, [&](platform::File& out, std::string& what) {
         std::string header(kAssetMagic, sizeof kAssetMagic);
-        PutU32(header, static_cast<uint32_t>(plan.assets.size()));
+        AppendU32(header, static_cast<uint32_t>(plan.assets.size()));
         if (!out.Write(header.data(), header.size())) return false;
         for (const AssetItem& asset : plan.assets) {
             std::string head;
-            PutU32(head, asset.id);
-            PutU64(head, asset.size);
+            AppendU32(head, asset.id);
+            AppendU64(head, asset.size);
             if (!out.Write(head.data(), head.size())) return false;
             if (!CopyFileInto(asset.sourcePath, asset.size, out)) {
                 what = "asset " + std::to_string(asset.id) + " changed or could not be read while building";
@@ -170,7 +161,7 @@ bool CopyLocalBanner(const LocalBannerCopy& copy, const std::wstring& outDir, Pr
     }
     probe.Close();
     std::wstring target = JoinPath(outDir, copy.name);
-    size_t slash = target.find_last_of(L"\\/");
+    size_t slash = platform::LastPathSeparator(target);
     if (slash != std::wstring::npos && !CreateDirectoryTree(target.substr(0, slash))) {
         problems.push_back(platform::ConvertWideToUtf8(copy.name) + ": its folder cannot be made");
         return false;
@@ -253,9 +244,8 @@ bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& pro
     return true;
 }
 
-bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, Problems& problems) {
+bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, PatchPlan& plan, Problems& problems) {
     PatchDefinition def;
-    PatchPlan plan;
     if (!LoadDefinition(definitionPath, def, problems)) return false;
     if (!PlanPatch(def, outDir, plan, problems)) return false;
     return WritePatch(plan, outDir, problems);

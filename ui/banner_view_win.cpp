@@ -1,4 +1,4 @@
-#include "banner/banner_view_win.h"
+#include "ui/banner_view_win.h"
 
 #include <shellapi.h>
 
@@ -7,51 +7,13 @@
 #include "banner/rotation.h"
 #include "platform/image_win.h"
 #include "platform/win_handle.h"
-#include "ui/window_handles.h"
+#include "ui/gdi_scope_win.h"
 
 const wchar_t kBannerViewClassName[] = L"PatchBannerView";
 
 namespace {
 
 constexpr COLORREF kBannerBackground = RGB(245, 245, 245);
-
-struct MemoryDcTraits {
-    using Type = HDC;
-    static HDC Invalid() { return nullptr; }
-    static void Close(HDC dc) { ::DeleteDC(dc); }
-};
-using UniqueMemoryDc = platform::UniqueValue<MemoryDcTraits>;
-
-// Puts the previously selected object back before the selected one is deleted.
-class SelectScope {
-public:
-    SelectScope(HDC dc, HGDIOBJ object) : dc_(dc), old_(::SelectObject(dc, object)) {}
-    ~SelectScope() {
-        if (old_ != nullptr && old_ != HGDI_ERROR) ::SelectObject(dc_, old_);
-    }
-    SelectScope(const SelectScope&) = delete;
-    SelectScope& operator=(const SelectScope&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-class GraphicsOwner {
-public:
-    explicit GraphicsOwner(HDC dc) {
-        if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics_) != Gdiplus::Ok) graphics_ = nullptr;
-    }
-    ~GraphicsOwner() {
-        if (graphics_ != nullptr) Gdiplus::DllExports::GdipDeleteGraphics(graphics_);
-    }
-    GraphicsOwner(const GraphicsOwner&) = delete;
-    GraphicsOwner& operator=(const GraphicsOwner&) = delete;
-    Gdiplus::GpGraphics* get() const { return graphics_; }
-
-private:
-    Gdiplus::GpGraphics* graphics_ = nullptr;
-};
 
 // The banner on show (the one moving out during a slide), or null when there is none.
 const BannerEntry* CurrentBanner() {
@@ -70,8 +32,9 @@ bool CurrentBannerHasLink() {
 void DrawBanners(HDC dc, int width, int height, uint32_t now) {
     const BannerEntry* current = CurrentBanner();
     if (current == nullptr || !current->image.IsLoaded()) return;
-    GraphicsOwner graphics(dc);
-    if (graphics.get() == nullptr) return;
+    Gdiplus::GpGraphics* created = nullptr;
+    if (Gdiplus::DllExports::GdipCreateFromHDC(dc, &created) != Gdiplus::Ok) return;
+    ui::UniqueGraphics graphics(created);
     Gdiplus::DllExports::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
     Gdiplus::GpImage* image = platform::GdiplusImageOf(current->image);
     size_t count = gBannerList.size();
@@ -86,14 +49,11 @@ void DrawBanners(HDC dc, int width, int height, uint32_t now) {
 }
 
 void OnPaint(HWND window) {
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(window, &paint);
-    if (dc != nullptr) {
-        RECT client = {};
-        ::GetClientRect(window, &client);
-        PaintBannerView(dc, client.right - client.left, client.bottom - client.top, ::GetTickCount());
-    }
-    ::EndPaint(window, &paint);
+    ui::PaintScope paint(window);
+    if (paint.get() == nullptr) return;
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    PaintBannerView(paint.get(), client.right - client.left, client.bottom - client.top, ::GetTickCount());
 }
 
 void OpenCurrentLink(HWND window) {
@@ -117,11 +77,11 @@ void DrawBanner(Gdiplus::GpGraphics* graphics, Gdiplus::GpImage* image, int widt
 
 void PaintBannerView(HDC target, int width, int height, uint32_t now) {
     if (width <= 0 || height <= 0) return;
-    UniqueMemoryDc memory(::CreateCompatibleDC(target));
+    platform::UniqueMemoryDc memory(::CreateCompatibleDC(target));
     if (!memory) return;
     platform::UniqueGdiObject bitmap(::CreateCompatibleBitmap(target, width, height));
     if (!bitmap) return;
-    SelectScope select(memory.get(), bitmap.get());
+    ui::SelectScope select(memory.get(), bitmap.get());
 
     RECT area = {0, 0, width, height};
     platform::UniqueGdiObject brush(::CreateSolidBrush(kBannerBackground));
@@ -155,7 +115,7 @@ void StartBannerRotation() {
     StartBannerRotationAt(::GetTickCount());
 }
 
-void AdvanceBannerRotation() {
+void AdvanceBannerRotation(HWND view) {
     AdvanceBannerRotationAt(::GetTickCount(), static_cast<int32_t>(gBannerList.size()));
-    if (gBannerView != nullptr) ::InvalidateRect(gBannerView, nullptr, FALSE);
+    if (view != nullptr) ::InvalidateRect(view, nullptr, FALSE);
 }

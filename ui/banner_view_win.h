@@ -25,5 +25,6 @@ void PaintBannerView(HDC target, int width, int height, uint32_t now);
 // Called by the installer window right after it created the view: the first banner is held from now.
 void StartBannerRotation();
 // Called on every tick of the installer window's banner timer: advances gBannerRotation and
-// repaints gBannerView.
-void AdvanceBannerRotation();
+// repaints `view` (nothing to repaint when it is null). The window passes its own handle in, so the
+// view knows nothing of the window that holds it.
+void AdvanceBannerRotation(HWND view);

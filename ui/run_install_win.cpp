@@ -1,4 +1,4 @@
-#include "install/run_install_win.h"
+#include "ui/run_install_win.h"
 
 #include <windows.h>
 
@@ -16,11 +16,9 @@
 #include "ui/install_progress_win.h"
 #include "ui/install_pump_win.h"
 #include "ui/ui_text.h"
-#include "ui/window_handles.h"
+#include "ui/window_handles_win.h"
 
 namespace {
-
-constexpr wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 // The longest folder text taken from the box is one less than this; a longer text is cut.
 constexpr int kFolderBufferLength = 1040;
