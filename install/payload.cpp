@@ -5,6 +5,8 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/journal.h"
+#include "install/preflight.h"
 #include "install/progress.h"
 #include "platform/fs.h"
 
@@ -125,38 +127,94 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
     return true;
 }
 
-// Writes one entry so that a failure leaves no trace: a target that exists is written beside it and
-// swapped in only when every byte is written and the file closed without error; a target that does
-// not exist yet is written in place (half the directory updates of a rename) and removed again on
-// failure. `madeDirectory` is the parent made or found for the previous entry: entries of one
-// folder follow each other, and asking again for every file would cost a look-up each.
+// A name beside `relative` that nothing uses yet: the name with `suffix`, then with a number.
+bool UnusedSibling(const std::wstring& gameFolder, const std::wstring& relative, const wchar_t* suffix,
+                   std::wstring& sibling) {
+    for (unsigned n = 1; n < 1000; ++n) {
+        sibling = relative + suffix + (n == 1 ? std::wstring() : std::to_wstring(n));
+        if (!platform::PathExists(JoinPath(gameFolder, sibling))) return true;
+    }
+    return false;
+}
+
+// The missing folders above the entry's file, top down, each noted before it is made.
+bool MakeFoldersFor(InstallJournal& journal, const std::wstring& gameFolder, const std::wstring& name) {
+    for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos; at = name.find_first_of(L"\\/", at + 1)) {
+        std::wstring folder = name.substr(0, at);
+        std::wstring path = JoinPath(gameFolder, folder);
+        if (platform::GetPathKind(path) == platform::PathKind::Directory) continue;
+        if (!journal.Note(JournalStep::MadeFolder, folder)) return false;
+        if (platform::MakeDirectory(path) == platform::MakeDirResult::Failed) return false;
+    }
+    return true;
+}
+
+// Writes one entry with every step noted first, so that the journal can take it back. A new file
+// is written in place (half the directory updates of a rename). An existing one keeps its content
+// until it is swapped, whole, for a file written beside it, and stays as the backup until the
+// install is complete. `madeFolder` is the parent made or found for the previous entry: entries
+// of one folder follow each other, and asking again for every file would cost a look-up each.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory) {
+                uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, std::wstring& madeFolder) {
+    size_t separator = entry.name.find_last_of(L"\\/");
+    if (separator != std::wstring::npos && entry.name.compare(0, separator, madeFolder) != 0) {
+        madeFolder.clear();
+        if (!MakeFoldersFor(journal, gameFolder, entry.name)) return false;
+        madeFolder = entry.name.substr(0, separator);
+    }
     std::wstring target = JoinPath(gameFolder, entry.name);
-    size_t separator = target.find_last_of(L"\\/");
-    if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
-        madeDirectory.clear();
-        if (!CreateDirectoryTree(target.substr(0, separator))) return false;
-        madeDirectory = target.substr(0, separator);
-    }
-    // A read-only or locked target, a directory or a name the file system refuses fails here,
-    // before any data is written.
-    bool exists = false;
-    if (!platform::CanReplaceFile(target, exists)) return false;
     platform::File out;
-    std::wstring writePath = target;
-    // Should a file of that name appear meanwhile, it gets the replacement route after all.
-    if (exists || !out.CreateExclusive(target)) {
-        if (!out.CreateReplacementFor(target, writePath)) return false;
-    }
     // The close is checked: a write error can surface only when the last data is handed over.
-    bool ok = CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close() &&
-              (writePath == target || platform::ReplacePath(writePath, target));
-    if (!ok) {
-        out.Close();
-        platform::DeletePath(writePath);
+    if (!platform::PathExists(target)) {
+        return journal.Note(JournalStep::NewFile, entry.name) && out.CreateExclusive(target) &&
+               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close();
     }
-    return ok;
+    std::wstring tempName;
+    std::wstring backupName;
+    if (!UnusedSibling(gameFolder, entry.name, kTempSuffix, tempName)) return false;
+    std::wstring temp = JoinPath(gameFolder, tempName);
+    if (!journal.Note(JournalStep::TempFile, tempName) || !out.CreateExclusive(temp) ||
+        !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) || !out.Close()) {
+        return false;
+    }
+    return UnusedSibling(gameFolder, entry.name, kBackupSuffix, backupName) &&
+           journal.Note(JournalStep::Replace, entry.name, backupName) &&
+           platform::ReplaceKeepingBackup(temp, target, JoinPath(gameFolder, backupName));
+}
+
+// Pre-flight over the whole archive and every target: magic, counts, headers, names and data
+// lengths as ListPayload checks them, then each target and the free space (see preflight.h).
+bool PreflightArchive(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t& entryCount) {
+    ArchiveReader reader;
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
+    PreflightState state;
+    state.gameFolder = gameFolder;
+    PayloadEntryInfo entry;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        if (!ReadEntryHeader(reader, entry) || !reader.Skip(entry.size)) return false;
+        if (!PreflightEntry(state, entry.name, entry.size)) return false;
+    }
+    return entryCount == 0 || PreflightSpace(state, entryCount);
+}
+
+bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t expectedCount,
+                  InstallJournal& journal) {
+    ArchiveReader reader;
+    uint32_t entryCount = 0;
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount) || entryCount != expectedCount) {
+        return false;
+    }
+    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
+    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+    PayloadEntryInfo entry;
+    std::wstring madeFolder;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
+        if (!ReadEntryHeader(reader, entry)) return false;
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, madeFolder)) return false;
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
+    }
+    return true;
 }
 
 bool IsAsciiLetterMatch(const std::wstring& text, size_t at, const wchar_t* upper) {
@@ -240,21 +298,16 @@ bool CreateDirectoryTree(const std::wstring& path) {
 }
 
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder) {
-    ArchiveReader reader;
+    // What a killed run left is put right first, so that the checks below see the game's own files.
+    if (!RecoverGameFolder(gameFolder)) return false;
     uint32_t entryCount = 0;
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
+    if (!PreflightArchive(archivePath, gameFolder, entryCount)) return false;
     if (entryCount == 0) return true;
-    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
-    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-    PayloadEntryInfo entry;
-    std::wstring madeDirectory;
-    for (uint32_t i = 0; i < entryCount; ++i) {
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
-        if (!ReadEntryHeader(reader, entry)) return false;
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory)) return false;
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
-    }
-    return true;
+    InstallJournal journal;
+    if (!journal.Begin(gameFolder)) return false;
+    if (WriteEntries(archivePath, gameFolder, entryCount, journal) && journal.Commit()) return true;
+    journal.Undo();
+    return false;
 }
 
 bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/fs_fault.h"
 #include "platform/win_handle.h"
 
 namespace platform {
@@ -30,12 +31,39 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
-    // A file another program holds without sharing write access cannot be replaced either; find
-    // out now rather than after its new content has been written.
-    UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file another program holds without sharing write access cannot be replaced either, nor
+    // one held without delete sharing (it can be written but not renamed aside): find out now
+    // rather than after its new content has been written.
+    UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return probe.valid();
 }
+
+bool IsLink(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(path.c_str()) != FALSE; }
+
+bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
+// ReplaceFileW carries the target's attributes, security descriptor and streams over to the new
+// file and keeps the previous file itself (not a copy) as the backup.
+bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
+    return ::ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                          nullptr, nullptr) != FALSE;
+}
+
+bool NamesIgnoreCase() { return true; }
 
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
@@ -124,7 +152,7 @@ bool File::Read(void* buffer, size_t size, size_t& got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-    if (!state_->handle) return false;
+    if (!state_->handle || WriteFaultStrikes()) return false;
     const char* in = static_cast<const char*>(data);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
