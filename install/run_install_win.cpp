@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "install/journal.h"
 #include "install/payload.h"
 #include "install/verify.h"
 #include "manifest/manifest.h"
@@ -35,11 +36,6 @@ bool PatchDataPresent(const std::wstring& exeDirectory) {
            IsPlainFile(JoinPath(exeDirectory, kPayloadFileName));
 }
 
-bool GameFolderMatches(const std::wstring& gameFolder) {
-    // The alternate record is looked at only when the primary one does not match.
-    return VerifyFileRecord(gameFolder, "") || VerifyFileRecord(gameFolder, "2");
-}
-
 void SetStatus(UiTextRow row) { SetStatusText(UiText(row)); }
 
 // The box is closed before the button comes back, so a second run cannot start under it.
@@ -65,13 +61,18 @@ void RunInstall() {
     ::EnableWindow(gInstallButton, FALSE);
     BeginInstallPump();
     SetStatus(UiTextRow::StatusVerifying);
-    if (!GameFolderMatches(gameFolder)) {
+    // A run that was killed may have replaced the very file verification looks at: the folder is
+    // put back first. Should that fail, the extraction below refuses to start and says so.
+    RecoverGameFolder(gameFolder);
+    // The alternate record is looked at only when the primary one does not match.
+    std::wstring extractionFolder;
+    if (!VerifyGameFolder(gameFolder, extractionFolder)) {
         FailAndEnable(UiTextRow::ErrorWrongFolder);
         return;
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
-    if (!ExtractPayload(JoinPath(exeDirectory, kPayloadFileName), gameFolder)) {
+    if (!ExtractPayload(JoinPath(exeDirectory, kPayloadFileName), extractionFolder)) {
         FailAndEnable(UiTextRow::ErrorInstall);
         return;
     }

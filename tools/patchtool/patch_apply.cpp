@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/paths.h"
+#include "install/journal.h"
 #include "install/payload.h"
 #include "install/progress.h"
 #include "install/verify.h"
@@ -155,8 +156,20 @@ int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err)
     out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
     ReportRecords(options.gameFolder, out);
     // The installer's own decision, which the lines above explain.
-    bool accepted = VerifyFileRecord(options.gameFolder, "") || VerifyFileRecord(options.gameFolder, "2");
+    std::wstring extractionFolder;
+    bool accepted = VerifyGameFolder(options.gameFolder, extractionFolder);
     out << (accepted ? "the installer accepts this game folder\n" : "wrong folder: the installer refuses this game folder\n");
+    if (accepted && extractionFolder != options.gameFolder) {
+        out << "the patch goes into " << DisplayPath(extractionFolder) << ", the folder holding the game file's path\n";
+    }
+    // Where an install left a journal: the chosen folder, or the one the patch goes into.
+    std::wstring journalFolder = HasLeftoverJournal(options.gameFolder)                  ? options.gameFolder
+                                 : accepted && HasLeftoverJournal(extractionFolder) ? extractionFolder
+                                                                                    : std::wstring();
+    if (!journalFolder.empty()) {
+        out << "an interrupted install left " << DisplayPath(JoinPath(journalFolder, kJournalFileName))
+            << ": the next install or apply puts the folder back as it was first\n";
+    }
     return accepted ? kExitOk : kExitWrongFolder;
 }
 
@@ -168,7 +181,10 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
         return kExitPatchMissing;
     }
-    if (!VerifyFileRecord(options.gameFolder, "") && !VerifyFileRecord(options.gameFolder, "2")) {
+    // As the installer does: a killed run's changes are put back before anything is verified.
+    RecoverGameFolder(options.gameFolder);
+    std::wstring extractionFolder;
+    if (!VerifyGameFolder(options.gameFolder, extractionFolder)) {
         err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
         ReportRecords(options.gameFolder, err);
         return kExitWrongFolder;
@@ -178,13 +194,13 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     view.terminal = options.terminal;
     view.barWidth = options.barWidth;
     if (options.progress) SetWorkObserver(DrawProgress, &view);
-    bool extracted = ExtractPayload(payloadPath, options.gameFolder);
+    bool extracted = ExtractPayload(payloadPath, extractionFolder);
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
     if (!extracted) {
-        err << "extraction failed: files written before the failure stay in " << DisplayPath(options.gameFolder) << "\n";
+        err << "extraction failed: " << DisplayPath(extractionFolder) << " is left as it was before\n";
         return kExitExtractFailed;
     }
-    out << "patch installed into " << DisplayPath(options.gameFolder) << "\n";
+    out << "patch installed into " << DisplayPath(extractionFolder) << "\n";
     return kExitOk;
 }
