@@ -52,11 +52,13 @@ Field ReadPath(const unsigned char* data, size_t size, size_t& at, std::wstring&
 //   record  step (1 byte: 'D', 'N', 'T', 'B' or 'C', see JournalStep), then the step's paths:
 //           one for D, N and T, two (the file, then its backup) for B, none for C;
 //   path    length u32 (1 to kMaxJournalPathBytes), UTF-8 bytes, relative to the game folder.
-// A record is noted before its step is taken, so a killed run leaves at most one record cut short,
-// at the end. Nothing may follow C. The file is read only when it is at most kMaxJournalBytes.
+// A record is noted before its step is taken, so a killed run leaves at most one record (or the
+// magic) cut short, at the end. Nothing may follow C. The file is read only when it is at most kMaxJournalBytes.
 bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& records) {
     records.clear();
-    if (size > kMaxJournalBytes || size < sizeof(kJournalMagic)) return false;
+    if (size > kMaxJournalBytes) return false;
+    // A run killed as it began leaves the magic cut short: nothing was done yet.
+    if (size < sizeof(kJournalMagic)) return std::memcmp(data, kJournalMagic, size) == 0;
     if (std::memcmp(data, kJournalMagic, sizeof(kJournalMagic)) != 0) return false;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
     size_t at = sizeof(kJournalMagic);
@@ -169,8 +171,12 @@ bool InstallJournal::Begin(const std::wstring& gameFolder) {
     folder_ = gameFolder;
     records_.clear();
     bytes_ = sizeof(kJournalMagic);
-    return file_.CreateExclusive(JoinPath(gameFolder, kJournalFileName)) &&
-           file_.Write(kJournalMagic, sizeof(kJournalMagic));
+    std::wstring path = JoinPath(gameFolder, kJournalFileName);
+    if (!file_.CreateExclusive(path)) return false;
+    if (file_.Write(kJournalMagic, sizeof(kJournalMagic))) return true;
+    file_.Close();
+    platform::DeletePath(path);
+    return false;
 }
 
 bool InstallJournal::Note(JournalStep step, const std::wstring& path, const std::wstring& backup) {
