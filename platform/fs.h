@@ -28,7 +28,8 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to);
 // Windows: 32767 UTF-16 units), so no file or directory of that name can exist or be made.
 bool IsPathTooLong(const std::wstring& path);
 
-// True when a file may be written at `path`: nothing is there yet (`exists` false), or a plain file
+// True when a file may be written at `path`: nothing is there yet, not even the folder above it
+// (`exists` false), or a plain file
 // that is neither read-only nor held by another program so that it cannot be written, renamed or
 // deleted (`exists` true). False for a directory, a read-only or locked file (on Windows also one
 // held open without delete sharing, as a running game holds its data), and a name the file system

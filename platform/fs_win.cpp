@@ -29,7 +29,9 @@ bool IsPathTooLong(const std::wstring& path) { return path.size() >= 32767; }
 bool CanReplaceFile(const std::wstring& path, bool& exists) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    // A folder above it missing too is fine: the extraction makes it (a file in its way is
+    // refused by the caller's walk).
+    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
     // A file another program holds without sharing write access cannot be replaced either, nor
     // one held without delete sharing (it can be written but not renamed aside): find out now
@@ -59,8 +61,18 @@ bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
 // ReplaceFileW carries the target's attributes, security descriptor and streams over to the new
 // file and keeps the previous file itself (not a copy) as the backup.
 bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
-    return ::ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                          nullptr, nullptr) != FALSE;
+    DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!::ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr)) {
+        return false;
+    }
+    // Wine 8 keeps the security and streams but drops attributes such as hidden: set them again.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    DWORD now = ::GetFileAttributesW(target.c_str());
+    if (now == INVALID_FILE_ATTRIBUTES || (now & kKept) == (attributes & kKept)) return true;
+    return ::SetFileAttributesW(target.c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
 }
 
 bool NamesIgnoreCase() { return true; }
