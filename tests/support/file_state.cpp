@@ -28,6 +28,11 @@ std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring& path) {
     return std::shared_ptr<void>(handle, [](void* h) { ::CloseHandle(h); });
 }
 
+bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
+    // 2: SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, for Windows without administrator rights.
+    return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != FALSE;
+}
+
 }  // namespace test
 
 #else
@@ -60,6 +65,12 @@ bool SetReadOnly(const std::wstring& path, bool readOnly) {
 }
 
 std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring&) { return nullptr; }
+
+bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
+    std::error_code ec;
+    std::filesystem::create_directory_symlink(FsPath(target), FsPath(link), ec);
+    return !ec;
+}
 
 }  // namespace test
 #endif

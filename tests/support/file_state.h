@@ -19,4 +19,8 @@ bool SetReadOnly(const std::wstring& path, bool readOnly);
 // Windows only; natively there is no such lock and the result is null.
 std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring& path);
 
+// Makes `link` a directory symbolic link to `target`: CreateSymbolicLinkW on Windows (under Wine a
+// Unix symbolic link, seen as a reparse point), symlink(2) natively.
+bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link);
+
 }  // namespace test
