@@ -3,31 +3,46 @@
 
 #include "platform/fs.h"
 #include "platform/fs_fault.h"
+#include "platform/long_path.h"
 #include "platform/win_handle.h"
 
 namespace platform {
+namespace {
+
+// Long paths go to the system in the extended-length form, so that they work on every Windows
+// whatever its long-path setting; the current folder is asked only for a long relative path.
+std::wstring SystemPath(const std::wstring& path) {
+    if (path.size() < kLongPathFrom) return path;
+    DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring current(length, L'\0');
+    if (length == 0 || ::GetCurrentDirectoryW(length, &current[0]) >= length) return ToSystemPath(path, L"");
+    current.resize(length - 1);
+    return ToSystemPath(path, current);
+}
+
+}  // namespace
 
 PathKind GetPathKind(const std::wstring& path) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
 }
 
 MakeDirResult MakeDirectory(const std::wstring& path) {
-    if (::CreateDirectoryW(path.c_str(), nullptr)) return MakeDirResult::Created;
+    if (::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return MakeDirResult::Created;
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
 }
 
-bool DeletePath(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+bool DeletePath(const std::wstring& path) { return ::DeleteFileW(SystemPath(path).c_str()) != FALSE; }
 
 bool ReplacePath(const std::wstring& from, const std::wstring& to) {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool IsPathTooLong(const std::wstring& path) { return path.size() >= 32767; }
+bool IsPathTooLong(const std::wstring& path) { return SystemPath(path).size() >= 32767; }
 
 bool CanReplaceFile(const std::wstring& path, bool& exists) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     // A folder above it missing too is fine: the extraction makes it (a file in its way is
     // refused by the caller's walk).
@@ -36,24 +51,24 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
     // A file another program holds without sharing write access cannot be replaced either, nor
     // one held without delete sharing (it can be written but not renamed aside): find out now
     // rather than after its new content has been written.
-    UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+    UniqueFile probe(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | DELETE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return probe.valid();
 }
 
 bool IsLink(const std::wstring& path) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(path.c_str()) != FALSE; }
+bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(SystemPath(path).c_str()) != FALSE; }
 
 bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
     ULARGE_INTEGER available;
-    if (!::GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    if (!::GetDiskFreeSpaceExW(SystemPath(path).c_str(), &available, nullptr, nullptr)) return false;
     bytes = available.QuadPart;
     return true;
 }
@@ -61,18 +76,18 @@ bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
 // ReplaceFileW carries the target's attributes, security descriptor and streams over to the new
 // file and keeps the previous file itself (not a copy) as the backup.
 bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
-    DWORD attributes = ::GetFileAttributesW(target.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!::ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+    if (!::ReplaceFileW(SystemPath(target).c_str(), SystemPath(replacement).c_str(), SystemPath(backup).c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                         nullptr)) {
         return false;
     }
     // Wine 8 keeps the security and streams but drops attributes such as hidden: set them again.
     constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    DWORD now = ::GetFileAttributesW(target.c_str());
+    DWORD now = ::GetFileAttributesW(SystemPath(target).c_str());
     if (now == INVALID_FILE_ATTRIBUTES || (now & kKept) == (attributes & kKept)) return true;
-    return ::SetFileAttributesW(target.c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
+    return ::SetFileAttributesW(SystemPath(target).c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
 }
 
 bool NamesIgnoreCase() { return true; }
@@ -109,19 +124,19 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::OpenRead(const std::wstring& path, Share share) {
     DWORD shareMode = share == Share::All ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return state_->handle.valid();
 }
 
 bool File::OpenWrite(const std::wstring& path) {
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
 
 bool File::CreateNew(const std::wstring& path) {
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
@@ -135,7 +150,7 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring candidate = prefix + std::to_wstring(counter++) + L".tmp";
-        state_->handle.reset(::CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        state_->handle.reset(::CreateFileW(SystemPath(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
         if (state_->handle.valid()) {
             tempPath = candidate;
@@ -217,7 +232,7 @@ bool DirectoryReader::Open(const std::wstring& directory) {
     std::wstring pattern = directory;
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L'*';
-    state_->find.reset(::FindFirstFileW(pattern.c_str(), &state_->pending));
+    state_->find.reset(::FindFirstFileW(SystemPath(pattern).c_str(), &state_->pending));
     state_->hasPending = state_->find.valid();
     return state_->hasPending;
 }
