@@ -199,7 +199,13 @@ bool InstallJournal::Commit() {
     // Without the mark a later recovery would take the install back: it counts as failed.
     if (!Note(JournalStep::Committed, std::wstring())) return false;
     file_.Close();
-    if (UndoJournalRecords(folder_, records_)) platform::DeletePath(JoinPath(folder_, kJournalFileName));
+    // Every temporary file of a complete install was renamed over its target: only the backups go.
+    // This run made every folder on their way, so no link check; a recovery makes its own.
+    bool cleaned = true;
+    for (const JournalRecord& record : records_) {
+        if (record.step == JournalStep::Replace) cleaned = platform::DeletePath(JoinPath(folder_, record.backup)) && cleaned;
+    }
+    if (cleaned) platform::DeletePath(JoinPath(folder_, kJournalFileName));
     return true;
 }
 

@@ -106,7 +106,10 @@ bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& t
     if (!S_ISLNK(st.st_mode)) {
         // The owner first: changing it may clear set-id bits, which the mode then puts back.
         // A user who may not give a file away keeps their own ownership, as cp -p does.
-        if (::lchown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
+        static const uid_t kUser = ::geteuid();
+        static const gid_t kGroup = ::getegid();
+        bool ours = st.st_uid == kUser && st.st_gid == kGroup;
+        if (!ours && ::lchown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
         if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return false;
     }
     if (::link(to.c_str(), aside.c_str()) != 0) {
