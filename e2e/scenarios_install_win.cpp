@@ -121,19 +121,20 @@ bool InstallError() {
     Checks checks("install-error");
     Session session(gPaths.installerExe);
     DemoPatch patch = PatchInLanguage(1);
-    patch.payload = {{"first.txt", "written before the failure"}, {"../outside.txt", "must never be written"}};
+    patch.payload = {{"first.txt", "would be written before the failure"}, {"../outside.txt", "must never be written"}};
     if (!Launch(checks, session, patch, 1, Text(UiTextRow::InstallerTitle, 1))) return checks.Finish();
     SetText(session.control(kGameFolderBox), session.stage.game());
     const std::wstring extracting = Text(UiTextRow::StatusExtracting, 1);
     ExpectInstallError(checks, session, UiTextRow::ErrorInstall, true, extracting);
     const std::wstring first = session.stage.game() + L"\\first.txt";
     std::string bytes;
-    checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "entries before the bad one stay");
+    checks.Expect(!ReadFileAt(first, bytes), "all or nothing: no entry before the bad one is written");
     checks.Expect(!ReadFileAt(session.stage.root() + L"\\outside.txt", bytes), "nothing written outside the folder");
-    // A second press verifies and extracts the whole archive again.
+    checks.Expect(!ReadFileAt(session.stage.game() + L"\\patch_install.journal", bytes), "no journal stays");
+    // A second press verifies and checks the whole archive again; the user's file stays as it is.
     WriteFileAt(first, "changed by the user");
     ExpectInstallError(checks, session, UiTextRow::ErrorInstall, true, extracting);
-    checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "second press extracts again");
+    checks.Expect(ReadFileAt(first, bytes) && bytes == "changed by the user", "second press leaves the folder as it was");
     EndWithCancel(checks, session);
     return checks.Finish();
 }
@@ -172,6 +173,26 @@ bool InstallSucceeds(int language, bool emptyPayload) {
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) ++entries;
         if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
         checks.Equal(entries, 3, "game folder holds only \".\", \"..\" and bin");
+    }
+    return checks.Finish();
+}
+
+// The user picks the folder above the game's: the game file is found by name below it, and the
+// payload lands in the folder that holds the record's RelativePath, not in the one picked.
+bool InstallIntoParentFolder() {
+    Checks checks("install-parent-folder");
+    Session session(gPaths.installerExe);
+    DemoPatch patch = PatchInLanguage(2);
+    if (!Launch(checks, session, patch, 2, L"Patch Installer")) return checks.Finish();
+    SetText(session.control(kGameFolderBox), session.stage.root());
+    Click(session.control(kInstallButton));
+    ExpectBox(checks, session, L"Patch installed successfully.", BoxIcon::Information, [] {});
+    ExpectExitZero(checks, session);
+    ExpectPayloadInstalled(checks, session.stage.game(), patch);
+    for (const PayloadFile& file : patch.payload) {
+        std::string bytes;
+        checks.Expect(!ReadFileAt(session.stage.root() + L"\\" + NativeName(file.name), bytes),
+                      "nothing lands in the picked folder itself: " + file.name);
     }
     return checks.Finish();
 }
