@@ -107,14 +107,19 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         std::string content;  // of bin/DemoGame.exe; empty: no such file
         int code;
         const char* expected;
+        bool journal = false;  // an interrupted install's journal lies in the folder
     } cases[] = {
         {"right file", kGameFile, kExitOk, "primary file record (RelativePath): matches "},
         {"no file", "", kExitWrongFolder, "primary file record (RelativePath): file not found: 'bin/DemoGame.exe'"},
         {"other size", kGameFile + "x", kExitWrongFolder, "size differs"},
         {"same size, other bytes", "X" + kGameFile.substr(1), kExitWrongFolder, "digest differs"},
+        {"journal left", kGameFile, kExitOk, "an interrupted install left ", true},
     };
     for (const auto& c : cases) {
         test::ScratchDir folder;
+        if (c.journal) {
+            ASSERT_TRUE(test::WriteFileBytes(folder / L"patch_install.journal", "PTJRNL01"));
+        }
         if (!c.content.empty()) {
             // Found by name below the folder even away from its stated place.
             std::filesystem::create_directories(test::FsPath(folder / L"old"));
@@ -123,6 +128,7 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         std::ostringstream out, err;
         EXPECT_EQ(RunVerify(Options(folder.path()), out, err), c.code) << c.what << err.str();
         EXPECT_NE(out.str().find(c.expected), std::string::npos) << c.what << ":\n" << out.str();
+        EXPECT_EQ(out.str().find("interrupted install") != std::string::npos, c.journal) << c.what;
         // The definition has no [game2]: the alternate record always lacks its keys.
         EXPECT_NE(out.str().find("alternate file record (RelativePath2): key missing"), std::string::npos) << c.what;
     }
