@@ -4,6 +4,8 @@
 # written): run it alone, by hand. Not part of scripts/test.sh.
 #   extraction: ~1 GiB in 64 files, and 20,000 files of 4 KiB, against `tar -xf` of the same files
 #   digest:     one 1 GiB file against `openssl dgst -sha256`
+#   guarantee:  the same two payloads replacing existing files, all or nothing (ExtractPayload)
+#               against the previous path without undo, in turns inside one process
 # Each figure is the best of three runs with a warm page cache, the reference and ours taking
 # turns; ratio = reference time / our time, so 1.0 means as fast as the reference, more is faster.
 set -euo pipefail
@@ -122,6 +124,27 @@ for out in "${targets[@]}"; do
     wine_s=$(best_inner "$out" wine "$exe" extract "$(winpath "$data/$set.dat")" "$(winpath "$out")")
     diff -r "$data/$set" "$out" >/dev/null || { echo "files extracted under Wine differ"; exit 1; }
     printf '%-40s %10.3f %10.3f %8s %10s\n' "extract $set to $where (Wine) vs tar" "$wine_s" "$ref" "$(ratio "$ref" "$wine_s")" "$(mib_s "$bytes" "$wine_s")"
+  done
+  rm -rf "$out"
+done
+
+echo
+echo "cost of the all-or-nothing guarantee, replacing existing files (best of $runs, in one process):"
+printf '%-40s %10s %10s %8s\n' "payload" "guarded" "previous" "cost"
+for out in "${targets[@]}"; do
+  where=disk; [ "$out" = "$ram" ] && where=ram
+  for set in small big; do
+    label="20,000 x 4 KiB"; [ "$set" = big ] && label="1 GiB in 64 files"
+    rm -rf "$out"; mkdir -p "$out"; sync
+    "$native" replace-cost "$data/$set.dat" "$out" "$runs" >"$data/last.out"
+    diff -r "$data/$set" "$out" >/dev/null || { echo "replaced files differ from the originals"; exit 1; }
+    g=$(awk '/^guarded/ {print $2}' "$data/last.out"); p=$(awk '/^previous/ {print $2}' "$data/last.out")
+    printf '%-40s %10.3f %10.3f %7s%%\n' "$label to $where (native)" "$g" "$p" "$(echo "scale=0; ($g - $p) * 100 / $p" | bc -l)"
+    rm -rf "$out"; mkdir -p "$out"; sync
+    wine "$exe" replace-cost "$(winpath "$data/$set.dat")" "$(winpath "$out")" "$runs" | tr -d '\r' >"$data/last.out"
+    diff -r "$data/$set" "$out" >/dev/null || { echo "files replaced under Wine differ"; exit 1; }
+    g=$(awk '/^guarded/ {print $2}' "$data/last.out"); p=$(awk '/^previous/ {print $2}' "$data/last.out")
+    printf '%-40s %10.3f %10.3f %7s%%\n' "$label to $where (Wine)" "$g" "$p" "$(echo "scale=0; ($g - $p) * 100 / $p" | bc -l)"
   done
   rm -rf "$out"
 done

@@ -46,6 +46,7 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"no-folder", e2e::NoFolder},
         {"wrong-folder", e2e::WrongFolder},
         {"install-error", e2e::InstallError},
+        {"install-parent-folder", e2e::InstallIntoParentFolder},
         {"dll-canaries", e2e::NoDllFromAppFolder},
         {"signed-install", e2e::SignedInstall},
         {"signed-tamper", e2e::SignedTamperRefused},

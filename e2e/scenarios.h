@@ -20,6 +20,7 @@ bool NoPayload(const std::string& variant);  // "no-manifest", "empty-manifest",
 bool WrongFolder();
 bool InstallError();
 bool InstallSucceeds(int language, bool emptyPayload);
+bool InstallIntoParentFolder();
 bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
 bool InstallKeepsAnswering(bool banners);  // a long install, with or without banners

@@ -151,7 +151,7 @@ bool InstallError() {
     Checks checks("install-error");
     Session session(gPaths.installerExe);
     DemoPatch patch = PatchInLanguage(1);
-    patch.payload = {{"first.txt", "written before the failure"},
+    patch.payload = {{"first.txt", "would be written before the failure"},
                      {"held.txt", "written once the file is free"},
                      {"../outside.txt", "must never be written"}};
     if (!Launch(checks, session, patch, 1, Text(UiTextRow::InstallerTitle, 1))) return checks.Finish();
@@ -166,18 +166,20 @@ bool InstallError() {
     ::CloseHandle(holder);
     const std::wstring first = session.stage.game() + L"\\first.txt";
     std::string bytes;
-    checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "entries before the bad one stay");
+    checks.Expect(!ReadFileAt(first, bytes), "all or nothing: no entry before the bad one is written");
+    checks.Expect(!ReadFileAt(session.stage.game() + L"\\patch_install.journal", bytes), "no journal stays");
     std::string log;
     checks.Expect(ReadFileAt(InstallLogPathOf(session), log), "the install log is written");
     const std::string failedRun = LastLogRun(log);
-    for (const char* line : {"written first.txt (26 bytes)", "FAILED held.txt: system error 32 (",
-                             "result: extraction failed"}) {
+    for (const char* line : {"FAILED held.txt: system error 32 (", "result: extraction failed"}) {
         checks.Expect(failedRun.find(line) != std::string::npos, std::string("the failed run records: ") + line);
     }
-    // A second press verifies and extracts the whole archive again, up to the unsafe name.
+    checks.Expect(failedRun.find("written first.txt") == std::string::npos, "the failed run wrote nothing");
+    // A second press, the file now free, verifies and checks the whole archive again, up to the
+    // unsafe name; the user's file stays as it is.
     WriteFileAt(first, "changed by the user");
     ExpectInstallError(checks, session, UiTextRow::ErrorInstall, true, extracting);
-    checks.Expect(ReadFileAt(first, bytes) && bytes == patch.payload[0].data, "second press extracts again");
+    checks.Expect(ReadFileAt(first, bytes) && bytes == "changed by the user", "second press leaves the folder as it was");
     checks.Expect(!ReadFileAt(session.stage.root() + L"\\outside.txt", bytes), "nothing written outside the folder");
     std::string appended;
     checks.Expect(ReadFileAt(InstallLogPathOf(session), appended) && appended.compare(0, log.size(), log) == 0 &&
@@ -223,6 +225,26 @@ bool InstallSucceeds(int language, bool emptyPayload) {
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &found)) ++entries;
         if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
         checks.Equal(entries, 3, "game folder holds only \".\", \"..\" and bin");
+    }
+    return checks.Finish();
+}
+
+// The user picks the folder above the game's: the game file is found by name below it, and the
+// payload lands in the folder that holds the record's RelativePath, not in the one picked.
+bool InstallIntoParentFolder() {
+    Checks checks("install-parent-folder");
+    Session session(gPaths.installerExe);
+    DemoPatch patch = PatchInLanguage(2);
+    if (!Launch(checks, session, patch, 2, L"Patch Installer")) return checks.Finish();
+    SetText(session.control(kGameFolderBox), session.stage.root());
+    Click(session.control(kInstallButton));
+    ExpectBox(checks, session, L"Patch installed successfully.", BoxIcon::Information, [] {});
+    ExpectExitZero(checks, session);
+    ExpectPayloadInstalled(checks, session.stage.game(), patch);
+    for (const PayloadFile& file : patch.payload) {
+        std::string bytes;
+        checks.Expect(!ReadFileAt(session.stage.root() + L"\\" + NativeName(file.name), bytes),
+                      "nothing lands in the picked folder itself: " + file.name);
     }
     return checks.Finish();
 }

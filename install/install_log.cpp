@@ -163,6 +163,8 @@ void LogEntryRefused(uint32_t entryIndex, const std::string& name) {
 
 void LogFolderRestored(bool restored) { Line(std::string("folder restored: ") + (restored ? "yes" : "no")); }
 
+void LogNothingWritten() { Line("nothing written: the folder is as it was"); }
+
 void LogResult(const std::string& result) {
     if (!gRun.open) return;
     if (gRun.entriesNotListed > 0) Line(std::to_string(gRun.entriesNotListed) + " more entries written, not listed");

@@ -41,6 +41,8 @@ void LogEntryFailed(const std::string& name, uint32_t systemError);
 void LogEntryRefused(uint32_t entryIndex, const std::string& name);
 // For an extraction that can put the folder back as it was after a failure.
 void LogFolderRestored(bool restored);
+// The extraction stopped before its first write (the pre-flight refused it).
+void LogNothingWritten();
 void LogResult(const std::string& result);
 
 // Writes what is pending and closes the run. True when the whole run reached the file.

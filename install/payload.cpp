@@ -7,7 +7,10 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/install_log.h"
+#include "install/journal.h"
+#include "install/preflight.h"
 #include "install/progress.h"
+#include "install/signature.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/path_split.h"
@@ -109,58 +112,160 @@ bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry) {
     return IsSafeRelativePath(entry.name);
 }
 
+// One entry of a signed patch: its digest as it streams by, and where it stands in the archive.
+struct EntryCheck {
+    PayloadEntryDigest digest;
+    uint32_t index = 0;
+    bool mismatch = false;  // the entry is not the signed one
+};
+
+// True when the patch is unsigned, or the entry's bytes are the signed ones. Called once the data
+// is written and closed, before the entry is put in place.
+bool EntryIsSigned(EntryCheck* check) {
+    if (!check || check->digest.Matches(gPatchSignature, check->index)) return true;
+    check->mismatch = true;
+    return false;
+}
+
 bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, char* buffer, uint32_t entryIndex,
-                   uint32_t entryCount) {
+                   uint32_t entryCount, EntryCheck* check) {
     uint64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk;
         if (!reader.ReadExact(buffer, chunk) || !out.Write(buffer, chunk)) return false;
+        if (check && !check->digest.Update(buffer, chunk)) return false;
         remaining -= chunk;
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), entryIndex, entryCount);
     }
     return true;
 }
 
-// Writes one entry so that a failure leaves no trace: a target that exists is written beside it and
-// swapped in only when every byte is written and the file closed without error; a target that does
-// not exist yet is written in place (half the directory updates of a rename) and removed again on
-// failure. `madeDirectory` is the parent made or found for the previous entry: entries of one
-// folder follow each other, and asking again for every file would cost a look-up each.
-// `systemError` receives the system's code of the failing step (0 when none failed), taken before
-// the clean-up calls can overwrite it.
+// A name beside `relative` that nothing uses yet: the name with `suffix`, then with a number.
+bool UnusedSibling(const std::wstring& gameFolder, const std::wstring& relative, const wchar_t* suffix,
+                   std::wstring& sibling) {
+    for (unsigned n = 1; n < 1000; ++n) {
+        sibling = relative + suffix + (n == 1 ? std::wstring() : std::to_wstring(n));
+        if (!platform::PathExists(JoinPath(gameFolder, sibling))) return true;
+    }
+    return false;
+}
+
+// The missing folders above the entry's file, top down, each noted before it is made.
+bool MakeFoldersFor(InstallJournal& journal, const std::wstring& gameFolder, const std::wstring& name) {
+    for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos; at = name.find_first_of(L"\\/", at + 1)) {
+        std::wstring folder = name.substr(0, at);
+        std::wstring path = JoinPath(gameFolder, folder);
+        if (platform::GetPathKind(path) == platform::PathKind::Directory) continue;
+        if (!journal.Note(JournalStep::MadeFolder, folder)) return false;
+        if (platform::MakeDirectory(path) == platform::MakeDirResult::Failed) return false;
+    }
+    return true;
+}
+
+// Writes one entry with every step noted first, so that the journal can take it back. A new file
+// is written in place (half the directory updates of a rename). An existing one keeps its content
+// until it is swapped, whole, for a file written beside it, and stays as the backup until the
+// install is complete. `madeFolder` is the parent made or found for the previous entry: entries
+// of one folder follow each other, and asking again for every file would cost a look-up each.
+// A signed patch's entry is checked before it is put in place; a new file, written where it goes,
+// is then removed again by the undo.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount, std::wstring& madeDirectory, uint32_t& systemError) {
-    platform::ClearSystemError();
-    auto fail = [&systemError] {
-        systemError = platform::LastSystemError();
-        return false;
-    };
+                uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, std::wstring& madeFolder,
+                EntryCheck* check) {
+    if (check && !check->digest.Begin(entry.rawName, entry.size)) return false;
+    size_t separator = platform::LastPathSeparator(entry.name);
+    if (separator != std::wstring::npos && entry.name.compare(0, separator, madeFolder) != 0) {
+        madeFolder.clear();
+        if (!MakeFoldersFor(journal, gameFolder, entry.name)) return false;
+        madeFolder = entry.name.substr(0, separator);
+    }
     std::wstring target = JoinPath(gameFolder, entry.name);
-    size_t separator = platform::LastPathSeparator(target);
-    if (separator != std::wstring::npos && target.compare(0, separator, madeDirectory) != 0) {
-        madeDirectory.clear();
-        if (!CreateDirectoryTree(target.substr(0, separator))) return fail();
-        madeDirectory = target.substr(0, separator);
-    }
-    // A read-only or locked target, a directory or a name the file system refuses fails here,
-    // before any data is written.
-    bool exists = false;
-    if (!platform::CanReplaceFile(target, exists)) return fail();
     platform::File out;
-    std::wstring writePath = target;
-    // Should a file of that name appear meanwhile, it gets the replacement route after all.
-    if (exists || !out.CreateExclusive(target)) {
-        if (!out.CreateReplacementFor(target, writePath)) return fail();
-    }
     // The close is checked: a write error can surface only when the last data is handed over.
-    bool ok = CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount) && out.Close() &&
-              (writePath == target || platform::ReplacePath(writePath, target));
-    if (!ok) {
-        fail();
-        out.Close();
-        platform::DeletePath(writePath);
+    if (!platform::PathExists(target)) {
+        return journal.Note(JournalStep::NewFile, entry.name) && out.CreateExclusive(target) &&
+               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
+               EntryIsSigned(check);
     }
-    return ok;
+    std::wstring tempName;
+    std::wstring backupName;
+    if (!UnusedSibling(gameFolder, entry.name, kTempSuffix, tempName)) return false;
+    std::wstring temp = JoinPath(gameFolder, tempName);
+    if (!journal.Note(JournalStep::TempFile, tempName) || !out.CreateExclusive(temp) ||
+        !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) || !out.Close() ||
+        !EntryIsSigned(check)) {
+        return false;
+    }
+    return UnusedSibling(gameFolder, entry.name, kBackupSuffix, backupName) &&
+           journal.Note(JournalStep::Replace, entry.name, backupName) &&
+           platform::ReplaceKeepingBackup(temp, target, JoinPath(gameFolder, backupName));
+}
+
+// Pre-flight over the whole archive and every target: magic, counts, headers, names and data
+// lengths as ListPayload checks them, then each target and the free space (see preflight.h).
+bool PreflightArchive(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t& entryCount) {
+    ArchiveReader reader;
+    platform::ClearSystemError();
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) {
+        LogEntryFailed("payload archive header", platform::LastSystemError());
+        return false;
+    }
+    PreflightState state;
+    state.gameFolder = gameFolder;
+    PayloadEntryInfo entry;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        entry.rawName.clear();
+        if (!ReadEntryHeader(reader, entry) || !reader.Skip(entry.size)) {
+            LogEntryRefused(i, entry.rawName);
+            return false;
+        }
+        platform::ClearSystemError();
+        if (!PreflightEntry(state, entry.name, entry.size)) {
+            LogEntryFailed(entry.rawName, platform::LastSystemError());
+            return false;
+        }
+    }
+    platform::ClearSystemError();
+    if (entryCount != 0 && !PreflightSpace(state, entryCount)) {
+        LogEntryFailed("free space for the payload", platform::LastSystemError());
+        return false;
+    }
+    return true;
+}
+
+// `check` is null for an unsigned patch.
+bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t expectedCount,
+                  InstallJournal& journal, EntryCheck* check) {
+    ArchiveReader reader;
+    uint32_t entryCount = 0;
+    platform::ClearSystemError();
+    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount) || entryCount != expectedCount) {
+        LogEntryFailed("payload archive header", platform::LastSystemError());
+        return false;
+    }
+    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
+    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+    PayloadEntryInfo entry;
+    std::wstring madeFolder;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
+        entry.rawName.clear();
+        if (!ReadEntryHeader(reader, entry)) {
+            LogEntryRefused(i, entry.rawName);
+            return false;
+        }
+        if (check) check->index = i;
+        platform::ClearSystemError();
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, madeFolder, check)) {
+            // The system's code is taken before the undo's calls can overwrite it.
+            LogEntryFailed(check && check->mismatch ? entry.rawName + " (not the signed content)" : entry.rawName,
+                           check && check->mismatch ? 0 : platform::LastSystemError());
+            return false;
+        }
+        LogEntryWritten(entry.rawName, entry.size);
+        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
+    }
+    return true;
 }
 
 bool IsAsciiLetterMatch(const std::wstring& text, size_t at, const wchar_t* upper) {
@@ -229,7 +334,7 @@ bool CreateDirectoryTree(const std::wstring& path) {
     prefix.reserve(path.size());
     size_t end = path.size();
     for (;;) {
-        size_t separator = platform::LastPathSeparator(path, end - 1);
+        size_t separator = path.find_last_of(L"\\/", end - 1);
         if (separator == std::wstring::npos || separator == 0) break;
         prefix.assign(path, 0, separator);
         if (platform::GetPathKind(prefix) == platform::PathKind::Directory) break;
@@ -243,40 +348,40 @@ bool CreateDirectoryTree(const std::wstring& path) {
     return true;
 }
 
-bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder) {
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, bool* notSigned) {
+    if (notSigned) *notSigned = false;
     LogExtractionStart(archivePath, gameFolder);
-    ArchiveReader reader;
+    // What a killed run left is put right first, so that the checks below see the game's own files.
+    if (!RecoverGameFolder(gameFolder)) {
+        LogEntryFailed("folder left by an interrupted install", platform::LastSystemError());
+        return false;
+    }
     uint32_t entryCount = 0;
-    platform::ClearSystemError();
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) {
-        LogEntryFailed("payload archive header", platform::LastSystemError());
-        LogFolderRestored(false);
+    if (!PreflightArchive(archivePath, gameFolder, entryCount)) {
+        LogNothingWritten();
+        return false;
+    }
+    // A signed patch holds exactly the signed entries: one dropped after start-up is a changed patch.
+    if (gPatchSigned && entryCount != gPatchSignature.payloadEntries.size()) {
+        if (notSigned) *notSigned = true;
+        LogEntryFailed("payload entry count (not the signed one)", 0);
+        LogNothingWritten();
         return false;
     }
     if (entryCount == 0) return true;
-    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
-    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-    PayloadEntryInfo entry;
-    std::wstring madeDirectory;
-    for (uint32_t i = 0; i < entryCount; ++i) {
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
-        entry.rawName.clear();
-        if (!ReadEntryHeader(reader, entry)) {
-            LogEntryRefused(i, entry.rawName);
-            LogFolderRestored(false);
-            return false;
-        }
-        uint32_t systemError = 0;
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, madeDirectory, systemError)) {
-            LogEntryFailed(entry.rawName, systemError);
-            // Entries written before the failure stay as they are.
-            LogFolderRestored(false);
-            return false;
-        }
-        LogEntryWritten(entry.rawName, entry.size);
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
+    InstallJournal journal;
+    if (!journal.Begin(gameFolder)) {
+        LogEntryFailed("install journal", platform::LastSystemError());
+        return false;
     }
-    return true;
+    EntryCheck check;
+    if (WriteEntries(archivePath, gameFolder, entryCount, journal, gPatchSigned ? &check : nullptr) &&
+        journal.Commit()) {
+        return true;
+    }
+    if (notSigned) *notSigned = check.mismatch;
+    LogFolderRestored(journal.Undo());
+    return false;
 }
 
 bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries) {

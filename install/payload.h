@@ -16,14 +16,20 @@ constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
 constexpr uint32_t kMaxPayloadEntries = 200000;
 constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
 
-// Writes every entry of the archive into the game folder, in archive order, creating directories on
-// the way. An entry whose target exists is written to a new file beside it and put in place of the
-// target only once all of its data is written and closed; a new target is removed again when its
-// entry fails. So a failure never leaves a target truncated or half written: it keeps its previous
-// content or stays absent. Never writes outside `gameFolder`
-// (names are checked by IsSafeRelativePath first). True when every entry was written (also for an
-// archive without entries); false at the first failure, with earlier entries left written.
-bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder);
+// Writes every entry of the archive into the game folder, in archive order, creating folders on
+// the way, all or nothing. First a journal that a killed run left in the folder is acted on
+// (RecoverGameFolder). Then the whole archive and every target are checked before the first byte
+// is written (names by IsSafeRelativePath, data within the file, targets replaceable, no link on
+// the way, path length, free space). Then every step is noted in the journal before it is taken,
+// so a failure while writing puts back every replaced file, removes every created file and
+// folder, and leaves no file of the install behind. Replaced files keep their attributes (mode and
+// owner natively). Never writes outside `gameFolder`. True when every entry was written (also for
+// an archive without entries, which touches nothing); false with the folder as it was before.
+// When a signed patch was loaded (gPatchSigned), the archive must hold exactly the signed entries
+// and each entry's bytes are checked against its signed digest before it is put in place;
+// `notSigned` (may be null) is set when that is why the extraction failed. Each step is reported
+// to the install log when one is open.
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, bool* notSigned = nullptr);
 
 // The test every entry name passes before anything is written for it. Refuses empty names, colons,
 // NUL characters, a leading separator, and any segment that is empty, "..", a reserved Windows

@@ -40,6 +40,19 @@ bool ReadListing(const std::wstring& path, PendingDirectory& out) {
     return true;
 }
 
+// The path's segments below nothing, "." and empty ones dropped.
+std::vector<std::wstring> Segments(const std::wstring& path) {
+    std::vector<std::wstring> segments;
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find_first_of(L"\\/", start);
+        std::wstring segment = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!segment.empty() && segment != L".") segments.push_back(segment);
+        if (end == std::wstring::npos) return segments;
+        start = end + 1;
+    }
+}
+
 bool ReadFileSize(const std::wstring& path, uint64_t& size) {
     platform::File file;
     return file.OpenRead(path, platform::Share::ReadOnly) && file.GetSize(size);
@@ -157,12 +170,31 @@ bool VerifyFileRecord(const std::wstring& gameFolder, const std::string& suffix)
     return CheckFileRecord(gameFolder, suffix, nullptr) == RecordCheck::Match;
 }
 
-bool VerifyGameFolder(const std::wstring& gameFolder) {
+std::wstring ExtractionFolderFor(const std::wstring& chosenFolder, const std::wstring& foundPath,
+                                 const std::wstring& relativePath) {
+    if (foundPath == JoinPath(chosenFolder, relativePath)) return chosenFolder;
+    // The search builds every path it finds on the chosen folder's text.
+    if (foundPath.compare(0, chosenFolder.size(), chosenFolder) != 0) return chosenFolder;
+    std::vector<std::wstring> below = Segments(foundPath.substr(chosenFolder.size()));
+    std::vector<std::wstring> relative = Segments(relativePath);
+    if (relative.empty() || relative.size() > below.size()) return chosenFolder;
+    size_t holder = below.size() - relative.size();
+    for (size_t i = 0; i < relative.size(); ++i) {
+        if (!EqualsIgnoreAsciiCase(below[holder + i], relative[i])) return chosenFolder;
+    }
+    std::wstring folder = chosenFolder;
+    for (size_t i = 0; i < holder; ++i) folder = JoinPath(folder, below[i]);
+    return folder;
+}
+
+bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder) {
     for (const char* suffix : {"", "2"}) {
         RecordFindings findings;
-        RecordCheck check = InspectFileRecord(gameFolder, suffix, findings);
+        RecordCheck check = InspectFileRecord(chosenFolder, suffix, findings);
         LogRecordCheck(suffix, check, findings);
-        if (check == RecordCheck::Match) return true;
+        if (check != RecordCheck::Match) continue;
+        extractionFolder = ExtractionFolderFor(chosenFolder, findings.foundPath, findings.relativePath);
+        return true;
     }
     return false;
 }

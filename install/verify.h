@@ -27,14 +27,24 @@ struct RecordFindings {
 // The steps of CheckFileRecord, keeping what each step saw.
 RecordCheck InspectFileRecord(const std::wstring& gameFolder, const std::string& suffix, RecordFindings& findings);
 
-// The installer's decision: the primary record, and only when it does not match, the alternate.
-// Each record checked is written to the install log when one is open.
-bool VerifyGameFolder(const std::wstring& gameFolder);
-
 // The same steps as VerifyFileRecord, telling why a record does not match. `foundPath` (may be
 // null) receives the located file when there is one. The size is compared before anything is
 // hashed; a digest that cannot be computed counts as CannotOpen.
 RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& suffix, std::wstring* foundPath);
+
+// The folder the payload goes into. When the game file was found by the search rather than at
+// folder + relative path, and the found path ends with the relative path (segment by segment, "."
+// segments dropped, A-Z case ignored as the search ignores it), it is the folder holding that
+// relative path. A relative path longer than what lies below the chosen folder would put that
+// folder above the one the user chose: the chosen folder is kept then, as in every other case.
+std::wstring ExtractionFolderFor(const std::wstring& chosenFolder, const std::wstring& foundPath,
+                                 const std::wstring& relativePath);
+
+// The installer's verification: the primary record, then the alternate one when the primary does
+// not match. True with `extractionFolder` set (ExtractionFolderFor of the matching record) when
+// either matches; false with it untouched otherwise. Each record checked is written to the install
+// log when one is open.
+bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder);
 
 // The game file at folder + relative path when that is a file; otherwise the first file found below
 // the folder with the relative path's last name (letter case of A-Z ignored); empty when none.

@@ -28,10 +28,45 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to);
 // Windows: 32767 UTF-16 units), so no file or directory of that name can exist or be made.
 bool IsPathTooLong(const std::wstring& path);
 
-// True when a file may be written at `path`: nothing is there yet (`exists` false), or a plain file
-// that is neither read-only nor held by another program so that it cannot be written (`exists`
-// true). False for a directory, a read-only or locked file, and a name the file system refuses.
+// True when a file may be written at `path`: nothing is there yet, not even the folder above it
+// (`exists` false), or a plain file
+// that is neither read-only nor held by another program so that it cannot be written, renamed or
+// deleted (`exists` true). False for a directory, a read-only or locked file (on Windows also one
+// held open without delete sharing, as a running game holds its data), and a name the file system
+// refuses. Natively the folder holding the file must be writable too, since it is renamed.
 bool CanReplaceFile(const std::wstring& path, bool& exists);
+
+// True when the path itself is a symbolic link, a junction or another reparse point; the link is
+// not followed. False when it is missing or anything else.
+bool IsLink(const std::wstring& path);
+
+// True when something stands at `path` (a dangling link included).
+bool PathExists(const std::wstring& path);
+
+// Removes an empty directory; false when it is not empty or cannot be removed.
+bool RemoveEmptyDirectory(const std::wstring& path);
+
+// Bytes the current user may still write on the volume that holds `path`.
+bool GetFreeBytes(const std::wstring& path, uint64_t& bytes);
+
+// Puts `replacement` in place of `target` and keeps the target's previous file, untouched, under
+// the unused name `backup` in the same directory, so that ReplacePath(backup, target) puts it back.
+// The new file takes the target's attributes, security descriptor and streams (Windows), or its
+// mode and owner (POSIX). False with the target unchanged, or, should the system fail half way,
+// with the previous file at `backup` and nothing at `target`.
+bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup);
+
+// Whether the file system compares names without regard to letter case (Windows) or exactly.
+bool NamesIgnoreCase();
+
+// Test seam for the faults that only show while writing. After `writesBefore` more successful
+// File::Write calls, the next ones fail: WriteError fails one call, DiskFull every later call until
+// the seam is cleared with WriteFault::None, Kill ends the process at once (exit code 86) as a
+// crash or a kill from outside would, with nothing undone.
+enum class WriteFault { None, WriteError, DiskFull, Kill };
+void InjectWriteFault(WriteFault fault, uint64_t writesBefore);
+// File::Write calls made since the program started; a test sizes its fault table with it.
+uint64_t CountedWrites();
 
 // The full path of the running executable, as long as the platform reports it; empty on failure.
 std::wstring ExecutablePath();

@@ -7,12 +7,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 
+#include "platform/fs_fault.h"
 #include "platform/posix_path.h"
 #include "platform/text.h"
 
@@ -76,8 +78,56 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
         errno = EACCES;
         return false;
     }
-    return ::access(native.c_str(), W_OK) == 0;
+    if (::access(native.c_str(), W_OK) != 0) return false;
+    // The file is renamed aside and another put in its place: its folder must allow that.
+    size_t slash = native.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
+
+bool IsLink(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool PathExists(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool RemoveEmptyDirectory(const std::wstring& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+
+bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
+    struct statvfs vfs;
+    if (::statvfs(NativePath(path).c_str(), &vfs) != 0) return false;
+    bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    return true;
+}
+
+// A hard link keeps the previous file as the backup while the target never goes missing; where
+// the file system has no hard links, the target is renamed aside instead.
+bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
+    std::string from = NativePath(replacement);
+    std::string to = NativePath(target);
+    std::string aside = NativePath(backup);
+    struct stat st;
+    if (::lstat(to.c_str(), &st) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) {
+        // The owner first: changing it may clear set-id bits, which the mode then puts back.
+        // A user who may not give a file away keeps their own ownership, as cp -p does.
+        static const uid_t kUser = ::geteuid();
+        static const gid_t kGroup = ::getegid();
+        bool ours = st.st_uid == kUser && st.st_gid == kGroup;
+        if (!ours && ::lchown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
+        if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return false;
+    }
+    if (::link(to.c_str(), aside.c_str()) != 0) {
+        if (::rename(to.c_str(), aside.c_str()) != 0) return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool NamesIgnoreCase() { return false; }
 
 std::wstring ExecutablePath() {
     std::string buffer(256, '\0');
@@ -186,7 +236,7 @@ bool File::Read(void* buffer, size_t size, size_t& got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-    if (!IsOpen()) return false;
+    if (!IsOpen() || WriteFaultStrikes()) return false;
     const char* in = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::write(state_->fd, in, size);

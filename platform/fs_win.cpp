@@ -4,44 +4,99 @@
 #include "platform/fs.h"
 #include "platform/owner_state.h"
 #include "platform/path_split.h"
+#include "platform/fs_fault.h"
+#include "platform/long_path.h"
 #include "platform/win_handle.h"
 
 namespace platform {
+namespace {
+
+// Long paths go to the system in the extended-length form, so that they work on every Windows
+// whatever its long-path setting; the current folder is asked only for a long relative path.
+std::wstring SystemPath(const std::wstring& path) {
+    if (path.size() < kLongPathFrom) return path;
+    DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring current(length, L'\0');
+    if (length == 0 || ::GetCurrentDirectoryW(length, &current[0]) >= length) return ToSystemPath(path, L"");
+    current.resize(length - 1);
+    return ToSystemPath(path, current);
+}
+
+}  // namespace
 
 PathKind GetPathKind(const std::wstring& path) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
 }
 
 MakeDirResult MakeDirectory(const std::wstring& path) {
-    if (::CreateDirectoryW(path.c_str(), nullptr)) return MakeDirResult::Created;
+    if (::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return MakeDirResult::Created;
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
 }
 
-bool DeletePath(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+bool DeletePath(const std::wstring& path) { return ::DeleteFileW(SystemPath(path).c_str()) != FALSE; }
 
 bool ReplacePath(const std::wstring& from, const std::wstring& to) {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool IsPathTooLong(const std::wstring& path) { return path.size() >= 32767; }
+bool IsPathTooLong(const std::wstring& path) { return SystemPath(path).size() >= 32767; }
 
 bool CanReplaceFile(const std::wstring& path, bool& exists) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    // A folder above it missing too is fine: the extraction makes it (a file in its way is
+    // refused by the caller's walk).
+    if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
         // What opening it for writing would report, so the caller can tell the reason.
         ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    // A file another program holds without sharing write access cannot be replaced either; find
-    // out now rather than after its new content has been written.
-    UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file another program holds without sharing write access cannot be replaced either, nor
+    // one held without delete sharing (it can be written but not renamed aside): find out now
+    // rather than after its new content has been written.
+    UniqueFile probe(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return probe.valid();
 }
+
+bool IsLink(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(SystemPath(path).c_str()) != FALSE; }
+
+bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExW(SystemPath(path).c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
+// ReplaceFileW carries the target's attributes, security descriptor and streams over to the new
+// file and keeps the previous file itself (not a copy) as the backup.
+bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
+    DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!::ReplaceFileW(SystemPath(target).c_str(), SystemPath(replacement).c_str(), SystemPath(backup).c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr)) {
+        return false;
+    }
+    // Wine 8 keeps the security and streams but drops attributes such as hidden: set them again.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    DWORD now = ::GetFileAttributesW(SystemPath(target).c_str());
+    if (now == INVALID_FILE_ATTRIBUTES || (now & kKept) == (attributes & kKept)) return true;
+    return ::SetFileAttributesW(SystemPath(target).c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
+}
+
+bool NamesIgnoreCase() { return true; }
 
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
@@ -76,7 +131,7 @@ File& File::operator=(File&& other) noexcept {
 bool File::OpenRead(const std::wstring& path, Share share) {
     DWORD shareMode = share == Share::All ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
     EnsureState(state_);
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!state_->handle.valid()) return false;
     // Only files on a disk: a name such as CON or a pipe opens a device whose reads can block.
@@ -89,14 +144,14 @@ bool File::OpenRead(const std::wstring& path, Share share) {
 
 bool File::OpenWrite(const std::wstring& path) {
     EnsureState(state_);
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
 
 bool File::CreateNew(const std::wstring& path) {
     EnsureState(state_);
-    state_->handle.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
@@ -111,7 +166,7 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring candidate = prefix + std::to_wstring(counter++) + L".tmp";
-        state_->handle.reset(::CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        state_->handle.reset(::CreateFileW(SystemPath(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
         if (state_->handle.valid()) {
             tempPath = candidate;
@@ -140,7 +195,7 @@ bool File::Read(void* buffer, size_t size, size_t& got) {
 }
 
 bool File::Write(const void* data, size_t size) {
-    if (!IsOpen()) return false;
+    if (!IsOpen() || WriteFaultStrikes()) return false;
     const char* in = static_cast<const char*>(data);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
@@ -192,7 +247,7 @@ bool DirectoryReader::Open(const std::wstring& directory) {
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L'*';
     EnsureState(state_);
-    state_->find.reset(::FindFirstFileW(pattern.c_str(), &state_->pending));
+    state_->find.reset(::FindFirstFileW(SystemPath(pattern).c_str(), &state_->pending));
     state_->hasPending = state_->find.valid();
     return state_->hasPending;
 }

@@ -109,14 +109,19 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         std::string content;  // of bin/DemoGame.exe; empty: no such file
         int code;
         const char* expected;
+        bool journal = false;  // an interrupted install's journal lies in the folder
     } cases[] = {
         {"right file", kGameFile, kExitOk, "primary file record (RelativePath): matches "},
         {"no file", "", kExitWrongFolder, "primary file record (RelativePath): file not found: 'bin/DemoGame.exe'"},
         {"other size", kGameFile + "x", kExitWrongFolder, "size differs"},
         {"same size, other bytes", "X" + kGameFile.substr(1), kExitWrongFolder, "digest differs"},
+        {"journal left", kGameFile, kExitOk, "an interrupted install left ", true},
     };
     for (const auto& c : cases) {
         test::ScratchDir folder;
+        if (c.journal) {
+            ASSERT_TRUE(test::WriteFileBytes(folder / L"patch_install.journal", "PTJRNL01"));
+        }
         if (!c.content.empty()) {
             // Found by name below the folder even away from its stated place.
             std::filesystem::create_directories(test::FsPath(folder / L"old"));
@@ -125,6 +130,7 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         std::ostringstream out, err;
         EXPECT_EQ(RunVerify(Options(folder.path()), out, err), c.code) << c.what << err.str();
         EXPECT_NE(out.str().find(c.expected), std::string::npos) << c.what << ":\n" << out.str();
+        EXPECT_EQ(out.str().find("interrupted install") != std::string::npos, c.journal) << c.what;
         // The definition has no [game2]: the alternate record always lacks its keys.
         EXPECT_NE(out.str().find("alternate file record (RelativePath2): key missing"), std::string::npos) << c.what;
     }
@@ -208,7 +214,7 @@ TEST_F(PatchtoolApply, LogRecordsEachRunForSupport) {
          {"record RelativePath: expected 'bin/DemoGame.exe', 3024 bytes", "3024 bytes, SHA-256 ", ": digest differs",
           "record RelativePath2: not set in full: keys missing", "result: wrong folder"}},
         {"entry cannot be written", kGameFile, true, kExitExtractFailed,
-         {folderInTheWay, "folder restored: no", "result: extraction failed"}},
+         {folderInTheWay, "nothing written: the folder is as it was", "result: extraction failed"}},
     };
     test::ScratchDir logDir;
     const std::wstring logPath = logDir / L"Demo Game.log";

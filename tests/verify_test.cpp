@@ -207,3 +207,51 @@ TEST(ComputeFileDigest, KnownAnswersAcrossBlockBoundaries) {
 }
 
 }  // namespace
+
+namespace {
+
+// The game at Games\DemoGame\bin\Game.exe; the user picks a folder somewhere on the way.
+TEST_F(VerifyTest, PayloadGoesIntoTheFolderHoldingTheRecordsPath) {
+    test::ScratchDir root;
+    std::filesystem::create_directories(test::FsPath(root / L"Games\\DemoGame\\bin"));
+    ASSERT_TRUE(test::WriteFileBytes(root / L"Games\\DemoGame\\bin\\Game.exe", "abc"));
+    auto record = [](const std::string& suffix, const std::wstring& path) {
+        return std::vector<std::pair<std::string, std::wstring>>{
+            {"RelativePath" + suffix, path}, {"ExpectedHash" + suffix, kAbcDigest}, {"ExpectedSize" + suffix, L"3"}};
+    };
+    auto both = [&](const std::wstring& primary, const std::wstring& alternate) {
+        auto keys = record("", primary);
+        for (const auto& key : record("2", alternate)) keys.push_back(key);
+        return keys;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::wstring>> manifest;
+        std::wstring chosen;     // below the scratch root
+        const wchar_t* written;  // expected extraction folder below the root; null: folder refused
+    } cases[] = {
+        {"parent folder picked", record("", L"bin\\Game.exe"), L"Games", L"Games\\DemoGame"},
+        {"letter case and slashes as the search ignores them", record("", L"BIN/game.EXE"), L"Games",
+         L"Games\\DemoGame"},
+        {"dot segment dropped", record("", L".\\bin\\Game.exe"), L"Games", L"Games\\DemoGame"},
+        {"found at its stated place", record("", L"bin\\Game.exe"), L"Games\\DemoGame", L"Games\\DemoGame"},
+        // The record says the game file lies in the game folder itself.
+        {"record without folders", record("", L"Game.exe"), L"Games", L"Games\\DemoGame\\bin"},
+        {"folders differ from the found place", record("", L"tools\\Game.exe"), L"Games", L"Games"},
+        {"found place above the chosen folder", record("", L"DemoGame\\bin\\Game.exe"), L"Games\\DemoGame\\bin",
+         L"Games\\DemoGame\\bin"},
+        {"alternate record", both(L"launcher.exe", L"bin\\Game.exe"), L"Games", L"Games\\DemoGame"},
+        {"primary record wins over the alternate", both(L"Game.exe", L"bin\\Game.exe"), L"Games",
+         L"Games\\DemoGame\\bin"},
+        {"neither record matches", both(L"launcher.exe", L"setup.exe"), L"Games", nullptr},
+    };
+    for (const Case& c : cases) {
+        gPatchManifest.clear();
+        for (const auto& entry : c.manifest) gPatchManifest[entry.first] = entry.second;
+        std::wstring folder = L"untouched";
+        EXPECT_EQ(VerifyGameFolder(root / c.chosen, folder), c.written != nullptr) << c.what;
+        EXPECT_EQ(folder, c.written ? root / c.written : std::wstring(L"untouched")) << c.what;
+    }
+}
+
+}  // namespace

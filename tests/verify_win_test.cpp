@@ -56,8 +56,8 @@ TEST(HeldFiles, ALockedTargetStopsTheExtraction) {
         std::string bytes;
         ASSERT_TRUE(test::ReadFileBytes(dir / L"locked.dll", bytes));
         EXPECT_EQ(bytes, "keep") << c.what;
-        EXPECT_EQ(test::ListTree(dir.path()), std::vector<std::string>({"first.txt", "locked.dll", "p.dat"}))
-            << c.what;
+        // Refused before anything is written: the entry before the locked one is not there either.
+        EXPECT_EQ(test::ListTree(dir.path()), std::vector<std::string>({"locked.dll", "p.dat"})) << c.what;
     }
 }
 

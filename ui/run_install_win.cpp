@@ -7,6 +7,7 @@
 
 #include "common/paths.h"
 #include "install/install_log.h"
+#include "install/journal.h"
 #include "install/payload.h"
 #include "install/signature.h"
 #include "install/verify.h"
@@ -84,19 +85,25 @@ void RunInstall() {
     BeginInstallProgress(FileSize(archivePath));
     BeginInstallPump(UpdateInstallProgress, nullptr);
     SetStatus(UiTextRow::StatusVerifying);
-    if (!VerifyGameFolder(gameFolder)) {
+    // A run that was killed may have replaced the very file verification looks at: the folder is
+    // put back first. Should that fail, the extraction below refuses to start and says so.
+    RecoverGameFolder(gameFolder);
+    // The alternate record is looked at only when the primary one does not match.
+    std::wstring extractionFolder;
+    if (!VerifyGameFolder(gameFolder, extractionFolder)) {
         FailAndEnable(UiTextRow::ErrorWrongFolder, "wrong folder", logPath);
         return;
     }
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
-    // A signed patch's entries are all checked before the first one is written.
-    if (gPatchSigned && !CheckPayloadEntries(archivePath, gPatchSignature)) {
-        FailAndEnable(UiTextRow::ErrorDamagedPatch, "damaged patch", logPath);
-        return;
-    }
-    if (!ExtractPayload(archivePath, gameFolder)) {
-        FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
+    // A signed patch's entries are each checked before they are put in place.
+    bool notSigned = false;
+    if (!ExtractPayload(archivePath, extractionFolder, &notSigned)) {
+        if (notSigned) {
+            FailAndEnable(UiTextRow::ErrorDamagedPatch, "damaged patch", logPath);
+        } else {
+            FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
+        }
         return;
     }
     LogResult("installed");

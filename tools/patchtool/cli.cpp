@@ -152,10 +152,16 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     if (keygen->parsed()) return RunKeygen(keyName, out, err);
     if (stamp->parsed()) return RunStamp(publicKey, installer, stamped, out, err);
     std::string problem;
-    if (!publicKey.empty() && !CheckPatchWithKey(Wide(patchFolder), Wide(publicKey), problem)) {
+    // verify reads every entry now; apply leaves them to the extraction, which reads them once.
+    PatchSignature signature;
+    const bool applying = !verify->parsed();
+    if (!publicKey.empty() &&
+        !CheckPatchWithKey(Wide(patchFolder), Wide(publicKey), problem, applying ? &signature : nullptr)) {
         err << "patch refused: " << problem << "\n";
         return kExitSignature;
     }
+    gPatchSigned = applying && !publicKey.empty();
+    if (gPatchSigned) gPatchSignature = std::move(signature);
     apply.patchFolder = Wide(patchFolder);
     apply.gameFolder = Wide(gameFolder);
     apply.progress = !quiet;

@@ -7,6 +7,7 @@
 #include "common/install_language.h"
 #include "common/paths.h"
 #include "install/install_log.h"
+#include "install/journal.h"
 #include "install/payload.h"
 #include "install/progress.h"
 #include "install/verify.h"
@@ -61,6 +62,7 @@ struct RecordOutcome {
     std::string suffix;
     RecordCheck check = RecordCheck::KeyMissing;
     std::wstring found;
+    std::wstring relativePath;
 };
 
 // Written to the install log as well, when one is open.
@@ -70,8 +72,21 @@ RecordOutcome CheckRecord(const std::wstring& gameFolder, const std::string& suf
     RecordFindings findings;
     outcome.check = InspectFileRecord(gameFolder, suffix, findings);
     outcome.found = findings.foundPath;
+    outcome.relativePath = findings.relativePath;
     LogRecordCheck(suffix, outcome.check, findings);
     return outcome;
+}
+
+// The installer's decision from records already checked: the primary, else the alternate. True
+// with the folder the payload goes into when either matches.
+bool AcceptedFolder(const std::wstring& chosenFolder, const RecordOutcome& primary, const RecordOutcome& alternate,
+                    std::wstring& extractionFolder) {
+    for (const RecordOutcome* outcome : {&primary, &alternate}) {
+        if (outcome->check != RecordCheck::Match) continue;
+        extractionFolder = ExtractionFolderFor(chosenFolder, outcome->found, outcome->relativePath);
+        return true;
+    }
+    return false;
 }
 
 void PrintRecord(const RecordOutcome& outcome, std::ostream& out) {
@@ -163,13 +178,25 @@ int PrepareInstall(const ApplyOptions& options, std::ostream& err) {
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     if (int code = PrepareInstall(options, err); code != kExitOk) return code;
     out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
-    // Both records are explained; the installer accepts the folder when either matches.
+    // Both records are explained, each located and hashed once; the installer's decision follows.
     RecordOutcome primary = CheckRecord(options.gameFolder, "");
     RecordOutcome alternate = CheckRecord(options.gameFolder, "2");
     PrintRecord(primary, out);
     PrintRecord(alternate, out);
-    bool accepted = primary.check == RecordCheck::Match || alternate.check == RecordCheck::Match;
+    std::wstring extractionFolder;
+    bool accepted = AcceptedFolder(options.gameFolder, primary, alternate, extractionFolder);
     out << (accepted ? "the installer accepts this game folder\n" : "wrong folder: the installer refuses this game folder\n");
+    if (accepted && extractionFolder != options.gameFolder) {
+        out << "the patch goes into " << DisplayPath(extractionFolder) << ", the folder holding the game file's path\n";
+    }
+    // Where an install left a journal: the chosen folder, or the one the patch goes into.
+    std::wstring journalFolder = HasLeftoverJournal(options.gameFolder)                  ? options.gameFolder
+                                 : accepted && HasLeftoverJournal(extractionFolder) ? extractionFolder
+                                                                                    : std::wstring();
+    if (!journalFolder.empty()) {
+        out << "an interrupted install left " << DisplayPath(JoinPath(journalFolder, kJournalFileName))
+            << ": the next install or apply puts the folder back as it was first\n";
+    }
     return accepted ? kExitOk : kExitWrongFolder;
 }
 
@@ -183,33 +210,41 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     }
     // The same log the installer keeps; one that cannot be written changes nothing.
     if (!options.logPath.empty()) BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder);
+    // As the installer does: a killed run's changes are put back before anything is verified.
+    RecoverGameFolder(options.gameFolder);
     // The installer's order: the alternate record only when the primary one fails.
     RecordOutcome primary = CheckRecord(options.gameFolder, "");
-    if (primary.check != RecordCheck::Match) {
-        RecordOutcome alternate = CheckRecord(options.gameFolder, "2");
-        if (alternate.check != RecordCheck::Match) {
-            LogResult("wrong folder");
-            EndInstallLog();
-            err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
-            PrintRecord(primary, err);
-            PrintRecord(alternate, err);
-            return kExitWrongFolder;
-        }
+    RecordOutcome alternate;
+    if (primary.check != RecordCheck::Match) alternate = CheckRecord(options.gameFolder, "2");
+    std::wstring extractionFolder;
+    if (!AcceptedFolder(options.gameFolder, primary, alternate, extractionFolder)) {
+        LogResult("wrong folder");
+        EndInstallLog();
+        err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
+        PrintRecord(primary, err);
+        PrintRecord(alternate, err);
+        return kExitWrongFolder;
     }
     ProgressView view;
     view.out = &out;
     view.terminal = options.terminal;
     view.barWidth = options.barWidth;
     if (options.progress) SetWorkObserver(DrawProgress, &view);
-    bool extracted = ExtractPayload(payloadPath, options.gameFolder);
+    bool notSigned = false;
+    bool extracted = ExtractPayload(payloadPath, extractionFolder, &notSigned);
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
-    LogResult(extracted ? "installed" : "extraction failed");
+    LogResult(extracted ? "installed" : notSigned ? "damaged patch" : "extraction failed");
     EndInstallLog();
+    if (notSigned) {
+        err << "patch refused: a file in patch_payload.dat differs from the signed one; " << DisplayPath(extractionFolder)
+            << " is left as it was before\n";
+        return kExitSignature;
+    }
     if (!extracted) {
-        err << "extraction failed: files written before the failure stay in " << DisplayPath(options.gameFolder) << "\n";
+        err << "extraction failed: " << DisplayPath(extractionFolder) << " is left as it was before\n";
         return kExitExtractFailed;
     }
-    out << "patch installed into " << DisplayPath(options.gameFolder) << "\n";
+    out << "patch installed into " << DisplayPath(extractionFolder) << "\n";
     return kExitOk;
 }

@@ -11,7 +11,7 @@ enum ExitCode {
     kExitUsage = 2,         // command line not understood
     kExitWrongFolder = 3,   // no file record matches the game folder
     kExitPatchMissing = 4,  // patch_manifest.dat or patch_payload.dat missing, or the manifest empty
-    kExitExtractFailed = 5, // extraction stopped; files written before the failure stay
+    kExitExtractFailed = 5, // extraction stopped; the game folder is left as it was
     kExitSignature = 6,     // --key given and the patch is not signed by it, or altered since
 };
 

@@ -222,7 +222,8 @@ std::string DescribeSignature(const std::wstring& folder) {
     return line;
 }
 
-bool CheckPatchWithKey(const std::wstring& folder, const std::wstring& keyPath, std::string& problem) {
+bool CheckPatchWithKey(const std::wstring& folder, const std::wstring& keyPath, std::string& problem,
+                       PatchSignature* forExtraction) {
     platform::P256PublicKey key{};
     if (!ReadPublicKeyFile(keyPath, key)) {
         problem = Narrow(keyPath) + ": not a P-256 public key in PEM";
@@ -235,6 +236,10 @@ bool CheckPatchWithKey(const std::wstring& folder, const std::wstring& keyPath, 
     if (check != SignatureCheck::Ok) {
         problem = SignatureCheckText(check);
         return false;
+    }
+    if (forExtraction) {
+        *forExtraction = std::move(signature);
+        return true;
     }
     if (!CheckPayloadEntries(JoinPath(folder, kPayloadFileName), signature)) {
         problem = "a file in patch_payload.dat differs from the signed one";

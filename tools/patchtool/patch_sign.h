@@ -3,6 +3,7 @@
 // signature checks of `inspect`, `verify --key` and `apply --key`.
 #include <string>
 
+#include "install/signature.h"
 #include "platform/ecdsa.h"
 
 // Writes NAME.key (private, owner-only where the system has modes) and NAME.pub. Refuses to
@@ -37,5 +38,8 @@ std::string DescribeInstaller(const std::wstring& path);
 std::string DescribeSignature(const std::wstring& folder);
 
 // The check of a stamped installer, plus every payload entry, with the public key at `keyPath`.
-// False with `problem` set when anything is not as signed.
-bool CheckPatchWithKey(const std::wstring& folder, const std::wstring& keyPath, std::string& problem);
+// False with `problem` set when anything is not as signed. With `forExtraction` the payload
+// entries are left to the extraction, which checks each before it is put in place, so the payload
+// is read once: the signature goes there, for gPatchSignature.
+bool CheckPatchWithKey(const std::wstring& folder, const std::wstring& keyPath, std::string& problem,
+                       PatchSignature* forExtraction = nullptr);

@@ -1,0 +1,73 @@
+#pragma once
+// The install journal: what an extraction is about to do to the game folder, written before each
+// step, so that a failed run is undone by itself and a killed one by the next install or apply.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+
+// Lies in the game folder while an extraction runs, and after a run that was killed.
+constexpr wchar_t kJournalFileName[] = L"patch_install.journal";
+// A journal never grows beyond this; a larger file is not read.
+constexpr uint64_t kMaxJournalBytes = 64ull * 1024 * 1024;
+// Longest path in a record, in bytes of UTF-8 (an entry name and a suffix of ours).
+constexpr uint32_t kMaxJournalPathBytes = 32768 + 64;
+
+enum class JournalStep : char {
+    MadeFolder = 'D',   // a folder is about to be created
+    NewFile = 'N',      // a file is about to be created where nothing stood
+    TempFile = 'T',     // a temporary file of ours is about to be created
+    Replace = 'B',      // the file is about to be replaced; its previous file is kept at `backup`
+    Committed = 'C',    // every entry is written: backups and temporary files may go
+};
+
+struct JournalRecord {
+    JournalStep step;
+    std::wstring path;    // relative to the game folder, "\" between folders
+    std::wstring backup;  // Replace only, relative to the game folder
+};
+
+// Reads a journal's bytes. True with every complete record when the file is well formed; a record
+// cut short at the very end is a step that never started and is dropped. False for anything else:
+// a wrong magic, an unknown step, a path that IsSafeRelativePath refuses (so recovery can never
+// reach outside the game folder), a record after Committed, or more than kMaxJournalBytes.
+bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& records);
+
+// Finishes or undoes what a journal left in the game folder says, then deletes the journal. True
+// when there was none or the folder is restored (or, after Committed, cleaned); false, with the
+// journal kept, when a step cannot be undone or the journal is malformed. Refuses to act through a
+// directory link below the game folder.
+bool RecoverGameFolder(const std::wstring& gameFolder);
+
+// True when a journal lies in the folder.
+bool HasLeftoverJournal(const std::wstring& gameFolder);
+
+// The journal of one extraction. Every step is noted (and handed to the system) before it is taken;
+// a note that cannot be written stops the extraction before that step.
+class InstallJournal {
+public:
+    // Creates the journal; false when one exists already or it cannot be created.
+    bool Begin(const std::wstring& gameFolder);
+    bool Note(JournalStep step, const std::wstring& path, const std::wstring& backup = std::wstring());
+    // Notes Committed, removes the backups and temporary files, and deletes the journal. A clean-up
+    // that fails keeps the journal, so the next recovery finishes it; the install stands either way.
+    // False when the mark cannot be noted: nothing is removed and the caller undoes the install.
+    bool Commit();
+    // Undoes every noted step, last first, and deletes the journal when all were undone.
+    bool Undo();
+
+private:
+    platform::File file_;
+    std::wstring folder_;
+    std::vector<JournalRecord> records_;
+    uint64_t bytes_ = 0;
+};
+
+// Undoes the records, last first, in the game folder (see RecoverGameFolder).
+bool UndoJournalRecords(const std::wstring& gameFolder, const std::vector<JournalRecord>& records);
+
+// True when no directory link stands between the game folder and the file `relative` names (the
+// game folder itself and the last segment are not looked at).
+bool NoLinkOnTheWay(const std::wstring& gameFolder, const std::wstring& relative);

@@ -1,0 +1,76 @@
+#include "support/file_state.h"
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace test {
+
+uint64_t FileStateBits(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+
+bool MarkSpecial(const std::wstring& path) {
+    return ::SetFileAttributesW(path.c_str(), ::GetFileAttributesW(path.c_str()) | FILE_ATTRIBUTE_HIDDEN) != FALSE;
+}
+
+bool SetReadOnly(const std::wstring& path, bool readOnly) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    attributes = readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+    return ::SetFileAttributesW(path.c_str(), attributes) != FALSE;
+}
+
+std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring& path) {
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::shared_ptr<void>(handle, [](void* h) { ::CloseHandle(h); });
+}
+
+bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
+    // 2: SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, for Windows without administrator rights.
+    return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != FALSE;
+}
+
+}  // namespace test
+
+#else
+#include <sys/stat.h>
+
+#include "platform/posix_path.h"
+
+namespace test {
+
+uint64_t FileStateBits(const std::wstring& path) {
+    struct stat st;
+    if (::lstat(platform::NativePath(path).c_str(), &st) != 0) return ~0ull;
+    return static_cast<uint64_t>(st.st_mode) | static_cast<uint64_t>(st.st_uid) << 32;
+}
+
+bool MarkSpecial(const std::wstring& path) {
+    std::error_code ec;
+    std::filesystem::permissions(FsPath(path), std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec,
+                                 std::filesystem::perm_options::add, ec);
+    return !ec;
+}
+
+bool SetReadOnly(const std::wstring& path, bool readOnly) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(FsPath(path), readOnly ? write : fs::perms::owner_write,
+                    readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
+    return !ec;
+}
+
+std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring&) { return nullptr; }
+
+bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
+    std::error_code ec;
+    std::filesystem::create_directory_symlink(FsPath(target), FsPath(link), ec);
+    return !ec;
+}
+
+}  // namespace test
+#endif
