@@ -47,8 +47,8 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, const wchar_t* 
 // the manifest and the banners load, so it is never repainted.
 HWND ShowLoadingWindow() {
     HWND loading = ::CreateWindowExW(WS_EX_TOPMOST, kLoadingWindowClass, L"Loading", WS_POPUP | WS_BORDER,
-                                     CW_USEDEFAULT, CW_USEDEFAULT, kLoadingWindowWidth, kLoadingWindowHeight,
-                                     nullptr, nullptr, gInstance, nullptr);
+                                     CW_USEDEFAULT, CW_USEDEFAULT, kLoadingWindowWidth, kLoadingWindowHeight, nullptr,
+                                     nullptr, gInstance, nullptr);
     RECT workArea{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
     const POINT corner = CenterOnWorkArea(workArea, kLoadingWindowWidth, kLoadingWindowHeight);

@@ -3,7 +3,9 @@
 #include "platform/fs.h"
 #include "platform/path_split.h"
 
-bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsPathSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 std::wstring DirectoryOfExecutable(const std::wstring& executablePath) {
     size_t end = executablePath.find(L'\0');
@@ -13,7 +15,9 @@ std::wstring DirectoryOfExecutable(const std::wstring& executablePath) {
     return path.substr(0, separator);
 }
 
-std::wstring GetExeDirectory() { return DirectoryOfExecutable(platform::ExecutablePath()); }
+std::wstring GetExeDirectory() {
+    return DirectoryOfExecutable(platform::ExecutablePath());
+}
 
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& name) {
     if (directory.empty()) return name;

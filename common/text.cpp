@@ -12,7 +12,9 @@ std::wstring Utf8ToWide(const std::string& bytes) {
 namespace {
 
 // White space as the C locale's isspace knows it; the same set on every build.
-bool IsAsciiSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+bool IsAsciiSpace(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
 
 template <typename T>
 T ParseLenient(const std::wstring& text) {
@@ -40,12 +42,18 @@ T ParseLenient(const std::wstring& text) {
     return value;
 }
 
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+wchar_t FoldAscii(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
 
 }  // namespace
 
-int32_t ParseLenientInt32(const std::wstring& text) { return ParseLenient<int32_t>(text); }
-int64_t ParseLenientInt64(const std::wstring& text) { return ParseLenient<int64_t>(text); }
+int32_t ParseLenientInt32(const std::wstring& text) {
+    return ParseLenient<int32_t>(text);
+}
+int64_t ParseLenientInt64(const std::wstring& text) {
+    return ParseLenient<int64_t>(text);
+}
 
 bool EqualsIgnoreAsciiCase(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;

@@ -24,7 +24,9 @@ struct InstallLogRun {
 };
 InstallLogRun gRun;
 
-std::string Utf8(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
+std::string Utf8(const std::wstring& text) {
+    return platform::ConvertWideToUtf8(text);
+}
 
 void Flush() {
     if (!gRun.open || gRun.pending.empty()) return;
@@ -74,12 +76,18 @@ std::string UtcNow() {
 
 const char* CheckWord(RecordCheck check) {
     switch (check) {
-    case RecordCheck::Match: return "match";
-    case RecordCheck::KeyMissing: return "keys missing";
-    case RecordCheck::FileNotFound: return "file not found";
-    case RecordCheck::CannotOpen: return "file cannot be read";
-    case RecordCheck::SizeDiffers: return "size differs";
-    case RecordCheck::DigestDiffers: return "digest differs";
+        case RecordCheck::Match:
+            return "match";
+        case RecordCheck::KeyMissing:
+            return "keys missing";
+        case RecordCheck::FileNotFound:
+            return "file not found";
+        case RecordCheck::CannotOpen:
+            return "file cannot be read";
+        case RecordCheck::SizeDiffers:
+            return "size differs";
+        case RecordCheck::DigestDiffers:
+            return "digest differs";
     }
     return "unknown";
 }
@@ -114,7 +122,9 @@ bool BeginInstallLog(const std::wstring& path, const char* languageCode, const s
     return gRun.open;
 }
 
-bool InstallLogOpen() { return gRun.open; }
+bool InstallLogOpen() {
+    return gRun.open;
+}
 
 void LogRecordCheck(const std::string& suffix, RecordCheck check, const RecordFindings& findings) {
     if (!gRun.open) return;
@@ -161,9 +171,13 @@ void LogEntryRefused(uint32_t entryIndex, const std::string& name) {
     Flush();
 }
 
-void LogFolderRestored(bool restored) { Line(std::string("folder restored: ") + (restored ? "yes" : "no")); }
+void LogFolderRestored(bool restored) {
+    Line(std::string("folder restored: ") + (restored ? "yes" : "no"));
+}
 
-void LogNothingWritten() { Line("nothing written: the folder is as it was"); }
+void LogNothingWritten() {
+    Line("nothing written: the folder is as it was");
+}
 
 void LogResult(const std::string& result) {
     if (!gRun.open) return;

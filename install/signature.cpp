@@ -22,7 +22,6 @@ namespace {
 constexpr char kSignatureMagic[8] = {'P', 'T', 'S', 'I', 'G', 'N', 'A', '1'};
 constexpr size_t kChunk = 65536;
 
-
 template <typename Bytes>
 void PutBytes(std::string& out, const Bytes& bytes) {
     out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -122,7 +121,9 @@ bool ParsePayloadPart(Cursor& in, PatchSignature& out) {
 // A sequential reader of the payload archive with an all-or-nothing ReadExact.
 class ArchiveStream {
 public:
-    bool Open(const std::wstring& path) { return file_.OpenRead(path, platform::Share::ReadOnly) && file_.GetSize(size_); }
+    bool Open(const std::wstring& path) {
+        return file_.OpenRead(path, platform::Share::ReadOnly) && file_.GetSize(size_);
+    }
     bool ReadExact(void* out, size_t count) {
         size_t got = 0;
         if (count > size_ - position_ || !file_.Read(out, count, got) || got != count) return false;
@@ -187,7 +188,8 @@ bool ParsePatchSignature(const uint8_t* data, size_t size, PatchSignature& out, 
     uint32_t assetFlag = 0;
     if (!in.Take(magic, sizeof magic) || std::memcmp(magic, kSignatureMagic, sizeof magic) != 0) return false;
     if (!in.U32(version) || version != kSignatureVersion) return false;
-    if (!in.Take(out.signer.data(), out.signer.size()) || !in.Take(out.manifest.data(), out.manifest.size())) return false;
+    if (!in.Take(out.signer.data(), out.signer.size()) || !in.Take(out.manifest.data(), out.manifest.size()))
+        return false;
     if (!in.U32(assetFlag) || assetFlag > 1) return false;
     out.hasAssets = assetFlag == 1;
     if (out.hasAssets && !in.Take(out.assets.data(), out.assets.size())) return false;
@@ -241,14 +243,22 @@ bool DigestPayloadEntries(const std::wstring& archivePath, std::array<uint8_t, k
 
 const char* SignatureCheckText(SignatureCheck check) {
     switch (check) {
-    case SignatureCheck::Ok: return "signature good";
-    case SignatureCheck::Missing: return "patch_signature.dat is missing or unreadable";
-    case SignatureCheck::Malformed: return "patch_signature.dat is damaged";
-    case SignatureCheck::WrongKey: return "the signature is not made by this key, or the signature file was altered";
-    case SignatureCheck::ManifestDiffers: return "patch_manifest.dat differs from the signed one";
-    case SignatureCheck::AssetsDiffer: return "patch_assets.dat differs from the signed one (or is missing or extra)";
-    case SignatureCheck::BannerDiffers: return "a banner file beside the installer differs from the signed one";
-    case SignatureCheck::PayloadDiffers: return "patch_payload.dat differs from the signed one";
+        case SignatureCheck::Ok:
+            return "signature good";
+        case SignatureCheck::Missing:
+            return "patch_signature.dat is missing or unreadable";
+        case SignatureCheck::Malformed:
+            return "patch_signature.dat is damaged";
+        case SignatureCheck::WrongKey:
+            return "the signature is not made by this key, or the signature file was altered";
+        case SignatureCheck::ManifestDiffers:
+            return "patch_manifest.dat differs from the signed one";
+        case SignatureCheck::AssetsDiffer:
+            return "patch_assets.dat differs from the signed one (or is missing or extra)";
+        case SignatureCheck::BannerDiffers:
+            return "a banner file beside the installer differs from the signed one";
+        case SignatureCheck::PayloadDiffers:
+            return "patch_payload.dat differs from the signed one";
     }
     return "unknown";
 }

@@ -80,13 +80,13 @@ bool DigestPayloadEntries(const std::wstring& archivePath, std::array<uint8_t, k
 
 enum class SignatureCheck {
     Ok,
-    Missing,          // no readable patch_signature.dat
-    Malformed,        // not a signature file this installer reads
-    WrongKey,         // the signature is not the installer's key's
+    Missing,    // no readable patch_signature.dat
+    Malformed,  // not a signature file this installer reads
+    WrongKey,   // the signature is not the installer's key's
     ManifestDiffers,
-    AssetsDiffer,     // changed, missing, or present though the patch has none
-    BannerDiffers,    // a local banner changed or missing, or not the banners the manifest names
-    PayloadDiffers,   // size or header of patch_payload.dat
+    AssetsDiffer,    // changed, missing, or present though the patch has none
+    BannerDiffers,   // a local banner changed or missing, or not the banners the manifest names
+    PayloadDiffers,  // size or header of patch_payload.dat
 };
 
 // What a check result means, for patchtool's messages.

@@ -84,7 +84,9 @@ bool LoadPatchManifestFile(const std::wstring& path, PatchManifest& manifest) {
     return true;
 }
 
-void LoadPatchManifest() { LoadPatchManifestFile(JoinPath(GetExeDirectory(), kManifestFileName), gPatchManifest); }
+void LoadPatchManifest() {
+    LoadPatchManifestFile(JoinPath(GetExeDirectory(), kManifestFileName), gPatchManifest);
+}
 
 std::wstring ManifestGet(const std::string& key) {
     auto it = gPatchManifest.find(key);

@@ -56,14 +56,14 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, uint32_t 
     // WriteToFile holds for everything else.
     const curl_off_t announcedLimit =
         maxBytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<curl_off_t>(maxBytes);
-    const bool configured =
-        Set(c, CURLOPT_URL, address.c_str()) && Set(c, CURLOPT_PROTOCOLS_STR, "http,https") &&
-        Set(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && Set(c, CURLOPT_FOLLOWLOCATION, 1L) &&
-        Set(c, CURLOPT_MAXREDIRS, 10L) && Set(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs)) &&
-        Set(c, CURLOPT_NOSIGNAL, 1L) && Set(c, CURLOPT_WRITEFUNCTION, WriteToFile) &&
-        Set(c, CURLOPT_WRITEDATA, &sink) && Set(c, CURLOPT_MAXFILESIZE_LARGE, announcedLimit) &&
-        // A status of 400 or more ends the transfer before any of the error page is written.
-        Set(c, CURLOPT_FAILONERROR, 1L);
+    const bool configured = Set(c, CURLOPT_URL, address.c_str()) && Set(c, CURLOPT_PROTOCOLS_STR, "http,https") &&
+                            Set(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && Set(c, CURLOPT_FOLLOWLOCATION, 1L) &&
+                            Set(c, CURLOPT_MAXREDIRS, 10L) &&
+                            Set(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimitMs)) &&
+                            Set(c, CURLOPT_NOSIGNAL, 1L) && Set(c, CURLOPT_WRITEFUNCTION, WriteToFile) &&
+                            Set(c, CURLOPT_WRITEDATA, &sink) && Set(c, CURLOPT_MAXFILESIZE_LARGE, announcedLimit) &&
+                            // A status of 400 or more ends the transfer before any of the error page is written.
+                            Set(c, CURLOPT_FAILONERROR, 1L);
     if (!configured) return false;
     if (curl_easy_perform(c) != CURLE_OK) return false;
 

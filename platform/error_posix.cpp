@@ -5,9 +5,13 @@
 
 namespace platform {
 
-uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
+uint32_t LastSystemError() {
+    return static_cast<uint32_t>(errno);
+}
 
-void ClearSystemError() { errno = 0; }
+void ClearSystemError() {
+    errno = 0;
+}
 
 std::string SystemErrorMessage(uint32_t code) {
     if (code == 0) return std::string();

@@ -8,9 +8,13 @@
 
 namespace platform {
 
-uint32_t LastSystemError() { return ::GetLastError(); }
+uint32_t LastSystemError() {
+    return ::GetLastError();
+}
 
-void ClearSystemError() { ::SetLastError(ERROR_SUCCESS); }
+void ClearSystemError() {
+    ::SetLastError(ERROR_SUCCESS);
+}
 
 std::string SystemErrorMessage(uint32_t code) {
     wchar_t buffer[512];
@@ -18,7 +22,8 @@ std::string SystemErrorMessage(uint32_t code) {
     DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
                                static_cast<DWORD>(std::size(buffer)), nullptr);
     std::wstring text(buffer, n);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' || text.back() == L'.')) {
+    while (!text.empty() &&
+           (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' || text.back() == L'.')) {
         text.pop_back();
     }
     for (wchar_t& c : text) {

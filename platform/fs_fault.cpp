@@ -22,16 +22,22 @@ void InjectWriteFault(WriteFault fault, uint64_t writesBefore) {
     gFaultSeam.failAt = gFaultSeam.writes + writesBefore;
 }
 
-uint64_t CountedWrites() { return gFaultSeam.writes; }
+uint64_t CountedWrites() {
+    return gFaultSeam.writes;
+}
 
 bool WriteFaultStrikes() {
     uint64_t index = gFaultSeam.writes++;
     if (gFaultSeam.fault == WriteFault::None || index < gFaultSeam.failAt) return false;
     switch (gFaultSeam.fault) {
-    case WriteFault::Kill: std::_Exit(86);
-    case WriteFault::WriteError: return index == gFaultSeam.failAt;
-    case WriteFault::DiskFull: return true;
-    case WriteFault::None: break;
+        case WriteFault::Kill:
+            std::_Exit(86);
+        case WriteFault::WriteError:
+            return index == gFaultSeam.failAt;
+        case WriteFault::DiskFull:
+            return true;
+        case WriteFault::None:
+            break;
     }
     return false;
 }

@@ -5,15 +5,21 @@
 namespace platform {
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
-bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+bool IsDriveLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
 
 bool IsDriveAbsolute(const std::wstring& path) {
     return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2]);
 }
 
-bool IsUnc(const std::wstring& path) { return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]); }
+bool IsUnc(const std::wstring& path) {
+    return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+}
 
 // Splits after `root` chars of `path` and resolves the segments; ".." stops at the root.
 void AppendSegments(const std::wstring& path, size_t start, std::vector<std::wstring>& segments) {

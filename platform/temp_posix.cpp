@@ -16,7 +16,6 @@
 namespace platform {
 namespace {
 
-
 uint32_t NextCandidate() {
     // Seeded once per process; the counter keeps names of one process apart even when the seed of
     // two processes happens to match, and O_EXCL settles any remaining collision.

@@ -15,15 +15,28 @@ constexpr wchar_t kReplacement = 0xFFFD;
 bool SecondByteRange(uint8_t lead, uint8_t& low, uint8_t& high, int& length) {
     low = 0x80;
     high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead == 0xE0) { length = 3; low = 0xA0; }
-    else if (lead >= 0xE1 && lead <= 0xEC) length = 3;
-    else if (lead == 0xED) { length = 3; high = 0x9F; }
-    else if (lead >= 0xEE && lead <= 0xEF) length = 3;
-    else if (lead == 0xF0) { length = 4; low = 0x90; }
-    else if (lead >= 0xF1 && lead <= 0xF3) length = 4;
-    else if (lead == 0xF4) { length = 4; high = 0x8F; }
-    else return false;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead == 0xE0) {
+        length = 3;
+        low = 0xA0;
+    } else if (lead >= 0xE1 && lead <= 0xEC)
+        length = 3;
+    else if (lead == 0xED) {
+        length = 3;
+        high = 0x9F;
+    } else if (lead >= 0xEE && lead <= 0xEF)
+        length = 3;
+    else if (lead == 0xF0) {
+        length = 4;
+        low = 0x90;
+    } else if (lead >= 0xF1 && lead <= 0xF3)
+        length = 4;
+    else if (lead == 0xF4) {
+        length = 4;
+        high = 0x8F;
+    } else
+        return false;
     return true;
 }
 

@@ -17,7 +17,6 @@ template <typename Traits>
 class UniqueValue {
     using T = typename Traits::Type;
 
-
 public:
     UniqueValue() = default;
     explicit UniqueValue(T value) : value_(value) {}

@@ -15,6 +15,8 @@ packages=(
   # curl, so a click shows up as a request to their own server.
   curl
   python3 time tar coreutils bc
+  # scripts/format.sh and the format test
+  clang-format
 )
 
 missing=()

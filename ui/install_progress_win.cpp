@@ -43,9 +43,9 @@ HWND CreateBar() {
     const RECT button = ChildRect(gInstallButton);
     const int top = status.bottom + kProgressBarGap;
     const int height = button.top - kProgressBarGap - top;
-    HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, status.left, top,
-                                 status.right - status.left, height, gInstallerWindow, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    HWND bar =
+        ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, status.left, top, status.right - status.left,
+                          height, gInstallerWindow, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!bar) return nullptr;
     ::SendMessageW(bar, PBM_SETRANGE32, 0, kInstallProgressRange);
     ::SendMessageW(bar, PBM_SETPOS, 0, 0);
@@ -132,4 +132,6 @@ void EndInstallProgress() {
     gProgress = ProgressState{};
 }
 
-HWND InstallProgressBar() { return gProgress.bar; }
+HWND InstallProgressBar() {
+    return gProgress.bar;
+}

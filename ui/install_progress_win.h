@@ -18,7 +18,8 @@ constexpr int kProgressBarGap = 8;
 constexpr DWORD kProgressShowIntervalMs = 250;
 // The bar's colour on failure, where the control draws no error state of its own (the classic
 // common controls, and Wine's).
-constexpr COLORREF kProgressErrorColour = RGB(200, 30, 30);  // pixels between the bar and the status line above, the buttons below
+constexpr COLORREF kProgressErrorColour =
+    RGB(200, 30, 30);  // pixels between the bar and the status line above, the buttons below
 
 // Creates the bar at zero and puts the taskbar button in its normal progress state.
 // `archiveBytes` is the payload archive's size, the extraction's share of the whole.

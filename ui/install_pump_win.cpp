@@ -61,4 +61,6 @@ void EndInstallPump() {
     gPumpActive = false;
 }
 
-bool InstallPumpActive() { return gPumpActive; }
+bool InstallPumpActive() {
+    return gPumpActive;
+}

@@ -72,8 +72,8 @@ void FitIntoMonitor(HWND window) {
 // first control row below the banner area.
 int CreateBannerArea(HWND window) {
     if (gBannerList.empty() || gBannerAreaHeight <= 0) return 24;
-    gBannerView = CreateChild(window, kBannerViewClassName, L"", kChildStyle, 0, kLeft, 24, kFullWidth,
-                              gBannerAreaHeight);
+    gBannerView =
+        CreateChild(window, kBannerViewClassName, L"", kChildStyle, 0, kLeft, 24, kFullWidth, gBannerAreaHeight);
     StartBannerRotation();
     if (gBannerList.size() > 1) ::SetTimer(window, kBannerTimerId, kBannerTimerPeriodMs, nullptr);
     return gBannerAreaHeight + 44;
@@ -81,7 +81,8 @@ int CreateBannerArea(HWND window) {
 
 void CreateControls(HWND window, int top) {
     gMessageLabel = CreateLabel(window, kLeft, top, 680, 24);
-    gGreetingBox = CreateEditBox(window, GreetingText().c_str(), kGreetingBoxStyle, 0, kLeft, top + 26, kFullWidth, 130);
+    gGreetingBox =
+        CreateEditBox(window, GreetingText().c_str(), kGreetingBoxStyle, 0, kLeft, top + 26, kFullWidth, 130);
     gGameFolderLabel = CreateLabel(window, kLeft, top + 181, 140, 24);
     gGameFolderBox = CreateEditBox(window, L"", kGameFolderBoxStyle, kIdGameFolderBox, 170, top + 178, 402, 24);
     gBrowseButton = CreateButton(window, kIdBrowseButton, 590, top + 175, 124, 30);
@@ -145,9 +146,9 @@ LRESULT OnDestroy(HWND window) {
 
 // The last message the window receives: the handles are null again from here on.
 void ForgetWindowHandles() {
-    for (HWND* handle : {&gInstallerWindow, &gBannerView, &gMessageLabel, &gGreetingBox, &gGameFolderLabel,
-                         &gGameFolderBox, &gBrowseButton, &gNoteLabel, &gStatusLabel, &gStatusLine, &gInstallButton,
-                         &gCancelButton}) {
+    for (HWND* handle :
+         {&gInstallerWindow, &gBannerView, &gMessageLabel, &gGreetingBox, &gGameFolderLabel, &gGameFolderBox,
+          &gBrowseButton, &gNoteLabel, &gStatusLabel, &gStatusLine, &gInstallButton, &gCancelButton}) {
         *handle = nullptr;
     }
 }

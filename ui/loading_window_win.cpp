@@ -18,8 +18,9 @@ void PaintLoadingWindow(HWND window) {
 }  // namespace
 
 platform::UniqueGdiObject CreateLoadingFont() {
-    return platform::UniqueGdiObject(::CreateFontW(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
+    return platform::UniqueGdiObject(::CreateFontW(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, 0,
+                                                   L"Segoe UI"));
 }
 
 LRESULT CALLBACK LoadingWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -36,7 +36,9 @@ uint64_t FileSize(const std::wstring& path) {
     return file.OpenRead(path, platform::Share::All) && file.GetSize(size) ? size : 0;
 }
 
-bool IsPlainFile(const std::wstring& path) { return platform::GetPathKind(path) == platform::PathKind::File; }
+bool IsPlainFile(const std::wstring& path) {
+    return platform::GetPathKind(path) == platform::PathKind::File;
+}
 
 // The manifest must have been read and both data files must lie beside the executable.
 bool PatchDataPresent(const std::wstring& exeDirectory) {
@@ -44,7 +46,9 @@ bool PatchDataPresent(const std::wstring& exeDirectory) {
            IsPlainFile(JoinPath(exeDirectory, kPayloadFileName));
 }
 
-void SetStatus(UiTextRow row) { SetStatusText(UiText(row)); }
+void SetStatus(UiTextRow row) {
+    SetStatusText(UiText(row));
+}
 
 // Opens this install's run in the log; the path when the log could be written, else empty.
 std::wstring BeginLog(const std::wstring& gameFolder) {

@@ -19,29 +19,42 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
     // CancelCaption
     {L"取消", L"取消", L"Cancel", L"취소", L"キャンセル"},
     // StatusChooseFolder
-    {L"請選擇遊戲資料夾。", L"请选择游戏文件夹。", L"Choose the game folder.", L"게임 폴더를 선택하세요.", L"ゲームフォルダーを選択してください。"},
+    {L"請選擇遊戲資料夾。", L"请选择游戏文件夹。", L"Choose the game folder.", L"게임 폴더를 선택하세요.",
+     L"ゲームフォルダーを選択してください。"},
     // StatusInstalling
-    {L"正在安裝補丁...", L"正在安装补丁...", L"Installing patch...", L"패치를 설치하는 중...", L"パッチをインストールしています..."},
+    {L"正在安裝補丁...", L"正在安装补丁...", L"Installing patch...", L"패치를 설치하는 중...",
+     L"パッチをインストールしています..."},
     // StatusVerifying
-    {L"正在驗證遊戲檔案...", L"正在验证游戏文件...", L"Verifying game files...", L"게임 파일을 확인하는 중...", L"ゲームファイルを確認しています..."},
+    {L"正在驗證遊戲檔案...", L"正在验证游戏文件...", L"Verifying game files...", L"게임 파일을 확인하는 중...",
+     L"ゲームファイルを確認しています..."},
     // StatusExtracting
-    {L"正在解壓補丁資料...", L"正在解压补丁数据...", L"Extracting patch data...", L"패치 데이터를 압축 해제하는 중...", L"パッチデータを展開しています..."},
+    {L"正在解壓補丁資料...", L"正在解压补丁数据...", L"Extracting patch data...", L"패치 데이터를 압축 해제하는 중...",
+     L"パッチデータを展開しています..."},
     // StatusInstalled
-    {L"補丁安裝完成。", L"补丁安装完成。", L"Patch installed successfully.", L"패치 설치가 완료되었습니다.", L"パッチのインストールが完了しました。"},
+    {L"補丁安裝完成。", L"补丁安装完成。", L"Patch installed successfully.", L"패치 설치가 완료되었습니다.",
+     L"パッチのインストールが完了しました。"},
     // StatusCaption
     {L"目前狀態", L"当前状态", L"Current status", L"현재 상태", L"現在の状態"},
     // InstallNote
-    {L"※安裝約莫2~3分鐘，完成前請勿關閉程式以免安裝失敗", L"※安装约需2~3分钟，完成前请勿关闭程序，以免安装失败", L"※Installation takes about 2-3 minutes. Do not close this program before it finishes.", L"※설치는 약 2~3분 정도 걸립니다. 완료 전에는 설치 실패를 방지하기 위해 프로그램을 닫지 마세요.", L"※インストールには約2~3分かかります。完了するまでプログラムを閉じないでください。"},
+    {L"※安裝約莫2~3分鐘，完成前請勿關閉程式以免安裝失敗", L"※安装约需2~3分钟，完成前请勿关闭程序，以免安装失败",
+     L"※Installation takes about 2-3 minutes. Do not close this program before it finishes.",
+     L"※설치는 약 2~3분 정도 걸립니다. 완료 전에는 설치 실패를 방지하기 위해 프로그램을 닫지 마세요.",
+     L"※インストールには約2~3分かかります。完了するまでプログラムを閉じないでください。"},
     // ErrorNoFolder
-    {L"請先選擇遊戲資料夾。", L"请先选择游戏文件夹。", L"Please choose the game folder first.", L"먼저 게임 폴더를 선택하세요.", L"先にゲームフォルダーを選択してください。"},
+    {L"請先選擇遊戲資料夾。", L"请先选择游戏文件夹。", L"Please choose the game folder first.",
+     L"먼저 게임 폴더를 선택하세요.", L"先にゲームフォルダーを選択してください。"},
     // ErrorWrongFolder
-    {L"指定遊戲目錄錯誤。", L"指定游戏目录错误。", L"The selected game folder is incorrect.", L"지정한 게임 폴더가 올바르지 않습니다.", L"指定されたゲームフォルダーが正しくありません。"},
+    {L"指定遊戲目錄錯誤。", L"指定游戏目录错误。", L"The selected game folder is incorrect.",
+     L"지정한 게임 폴더가 올바르지 않습니다.", L"指定されたゲームフォルダーが正しくありません。"},
     // ErrorNoPayload
-    {L"找不到補丁資料檔。", L"找不到补丁数据文件。", L"Patch data file was not found.", L"패치 데이터 파일을 찾을 수 없습니다.", L"パッチデータファイルが見つかりません。"},
+    {L"找不到補丁資料檔。", L"找不到补丁数据文件。", L"Patch data file was not found.",
+     L"패치 데이터 파일을 찾을 수 없습니다.", L"パッチデータファイルが見つかりません。"},
     // ErrorInstall
-    {L"安裝過程發生錯誤。", L"安装过程中发生错误。", L"Install error.", L"설치 중 오류가 발생했습니다.", L"インストール中にエラーが発生しました。"},
+    {L"安裝過程發生錯誤。", L"安装过程中发生错误。", L"Install error.", L"설치 중 오류가 발생했습니다.",
+     L"インストール中にエラーが発生しました。"},
     // InstallLogNote
-    {L"詳細記錄於安裝記錄檔：", L"详细信息已记录在安装日志中：", L"Details are in the install log: ", L"자세한 내용은 설치 로그에 있습니다: ", L"詳細はインストールログに記録されています："},
+    {L"詳細記錄於安裝記錄檔：", L"详细信息已记录在安装日志中：", L"Details are in the install log: ",
+     L"자세한 내용은 설치 로그에 있습니다: ", L"詳細はインストールログに記録されています："},
     // ErrorDamagedPatch
     {L"修補程式的檔案已損毀或遭到竄改。請重新下載修補程式。", L"补丁文件已损坏或已被篡改。请重新下载补丁。",
      L"The patch files are damaged or have been altered. Please download the patch again.",
@@ -55,7 +68,9 @@ const wchar_t* UiText(UiTextRow row, int language) {
     return kUiText[static_cast<int>(row)][ValidLanguage(language)];
 }
 
-const wchar_t* UiText(UiTextRow row) { return UiText(row, gInstallLanguage); }
+const wchar_t* UiText(UiTextRow row) {
+    return UiText(row, gInstallLanguage);
+}
 
 std::wstring WindowTitleText() {
     std::wstring title = ManifestGet("WindowTitle");

@@ -14,7 +14,9 @@
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
+std::wstring Wide(const std::string& utf8) {
+    return Utf8ToWide(utf8);
+}
 
 int RunBuild(const std::string& definition, const std::string& outDir, const std::string& signKey, std::ostream& out,
              std::ostream& err) {
@@ -106,32 +108,41 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
 
     CLI::App* build = app.add_subcommand("build", "Write the installer's data files from a patch definition (TOML).");
     build->add_option("definition", definition, "the patch definition, e.g. patch.toml")->required();
-    build->add_option("-o,--out", outDir, "folder for patch_manifest.dat, patch_payload.dat, patch_assets.dat")->required();
+    build->add_option("-o,--out", outDir, "folder for patch_manifest.dat, patch_payload.dat, patch_assets.dat")
+        ->required();
     build->add_option("--sign", signKey, "private key (NAME.key): also write patch_signature.dat");
-    build->footer("Example: patchtool build demo/patch.toml -o dist --sign publisher.key\n"
-                  "Everything the installer would reject or mishandle is refused, naming the item.");
+    build->footer(
+        "Example: patchtool build demo/patch.toml -o dist --sign publisher.key\n"
+        "Everything the installer would reject or mishandle is refused, naming the item.");
 
-    CLI::App* inspect = app.add_subcommand("inspect", "Show what the installer reads from a patch folder, with warnings, or whether an installer is stamped.");
-    inspect->add_option("folder", folder, "the folder that holds the patch's data files, or an installer .exe")->required();
+    CLI::App* inspect = app.add_subcommand(
+        "inspect",
+        "Show what the installer reads from a patch folder, with warnings, or whether an installer is stamped.");
+    inspect->add_option("folder", folder, "the folder that holds the patch's data files, or an installer .exe")
+        ->required();
     inspect->footer("Example: patchtool inspect dist");
 
     CLI::App* keygen = app.add_subcommand("keygen", "Make a publisher's key pair: NAME.key (private) and NAME.pub.");
     keygen->add_option("-o,--out", keyName, "NAME: the files NAME.key and NAME.pub are written")->required();
     keygen->footer("Example: patchtool keygen -o publisher");
 
-    CLI::App* stamp = app.add_subcommand("stamp", "Copy PatchInstaller.exe with a public key built in: it then accepts only patches signed by it.");
+    CLI::App* stamp = app.add_subcommand(
+        "stamp", "Copy PatchInstaller.exe with a public key built in: it then accepts only patches signed by it.");
     stamp->add_option("--key", publicKey, "the public key (NAME.pub)")->required();
     stamp->add_option("installer", installer, "PatchInstaller.exe")->required();
     stamp->add_option("-o,--out", stamped, "the stamped copy to write")->required();
     stamp->footer("Example: patchtool stamp --key publisher.pub PatchInstaller.exe -o MyPatch.exe");
 
     CLI::App* verify = app.add_subcommand("verify", "Check a game folder with the installer's own verification.");
-    CLI::App* applyCmd = app.add_subcommand("apply", "Verify a game folder and install the patch into it, without a window.");
+    CLI::App* applyCmd =
+        app.add_subcommand("apply", "Verify a game folder and install the patch into it, without a window.");
     for (CLI::App* sub : {verify, applyCmd}) {
         sub->add_option("patch", patchFolder, "the folder that holds the patch's data files")->required();
         sub->add_option("game", gameFolder, "the game folder")->required();
-        sub->add_option("-l,--language", apply.language, "install language: zh-TW, zh-CN, en, ko or ja (default: the patch's own)");
-        sub->add_option("--key", publicKey, "public key (NAME.pub): refuse a patch it did not sign, as a stamped installer does");
+        sub->add_option("-l,--language", apply.language,
+                        "install language: zh-TW, zh-CN, en, ko or ja (default: the patch's own)");
+        sub->add_option("--key", publicKey,
+                        "public key (NAME.pub): refuse a patch it did not sign, as a stamped installer does");
     }
     applyCmd->add_flag("-q,--quiet", quiet, "no progress output");
     std::string logFile;

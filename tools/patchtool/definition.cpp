@@ -38,7 +38,8 @@ void ParseFileRecord(const toml::table& table, const std::string& where, bool is
                      Problems& problems) {
     record.file = GetString(table, "file", where, problems);
     record.path = GetString(table, "path", where, problems);
-    if (!isVariant && record.file.empty()) problems.push_back(where + "file: missing (the author's copy of the game file)");
+    if (!isVariant && record.file.empty())
+        problems.push_back(where + "file: missing (the author's copy of the game file)");
     if (isVariant && record.file.empty() && record.path.empty())
         problems.push_back(where.substr(0, where.size() - 1) + ": a language variant needs file or path");
 }
@@ -106,10 +107,14 @@ void ParseGreetings(const toml::table& root, PatchDefinition& def, Problems& pro
 }
 
 bool ParseMode(const std::string& text, BannerMode& mode) {
-    if (text == "Url") mode = BannerMode::Url;
-    else if (text == "Asset") mode = BannerMode::Asset;
-    else if (text == "File") mode = BannerMode::File;
-    else return false;
+    if (text == "Url")
+        mode = BannerMode::Url;
+    else if (text == "Asset")
+        mode = BannerMode::Asset;
+    else if (text == "File")
+        mode = BannerMode::File;
+    else
+        return false;
     return true;
 }
 
@@ -189,8 +194,7 @@ bool ParseDefinition(const std::string& text, const std::wstring& baseDir, Patch
     CheckKeys(root, "", {"language", "title", "payload", "greeting", "game", "game2", "banner", "asset"}, problems);
     std::string language = GetString(root, "language", "", problems);
     def.language = LanguageIndexOf(language);
-    if (def.language < 0)
-        problems.push_back("language: '" + language + "' is not one of zh-TW, zh-CN, en, ko, ja");
+    if (def.language < 0) problems.push_back("language: '" + language + "' is not one of zh-TW, zh-CN, en, ko, ja");
     def.title = GetString(root, "title", "", problems);
     def.payload = GetString(root, "payload", "", problems);
     if (def.payload.empty()) problems.push_back("payload: missing (the folder whose files the patch writes)");

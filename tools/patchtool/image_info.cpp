@@ -8,13 +8,17 @@ uint32_t Be16(const std::string& s, size_t at) {
     return (static_cast<uint8_t>(s[at]) << 8) | static_cast<uint8_t>(s[at + 1]);
 }
 
-uint32_t Be32(const std::string& s, size_t at) { return (Be16(s, at) << 16) | Be16(s, at + 2); }
+uint32_t Be32(const std::string& s, size_t at) {
+    return (Be16(s, at) << 16) | Be16(s, at + 2);
+}
 
 uint32_t Le16(const std::string& s, size_t at) {
     return static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8);
 }
 
-uint32_t Le32(const std::string& s, size_t at) { return Le16(s, at) | (Le16(s, at + 2) << 16); }
+uint32_t Le32(const std::string& s, size_t at) {
+    return Le16(s, at) | (Le16(s, at + 2) << 16);
+}
 
 // Walks the JPEG marker segments up to the first start-of-frame, which holds the size.
 void SniffJpeg(const std::string& s, ImageInfo& info) {

@@ -9,8 +9,8 @@
 namespace {
 
 // SubjectPublicKeyInfo of a P-256 key up to the point's X || Y.
-constexpr uint8_t kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
-                                   0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+constexpr uint8_t kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
+                                   0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 constexpr size_t kMaxKeyFileSize = 16384;
 
 }  // namespace
@@ -48,8 +48,7 @@ bool DecodePublicKeyPem(const std::string& pem, platform::P256PublicKey& key) {
 }
 
 bool DecodePublicKeyDer(const std::string& der, platform::P256PublicKey& key) {
-    if (der.size() != sizeof kSpkiPrefix + key.size() ||
-        std::memcmp(der.data(), kSpkiPrefix, sizeof kSpkiPrefix) != 0)
+    if (der.size() != sizeof kSpkiPrefix + key.size() || std::memcmp(der.data(), kSpkiPrefix, sizeof kSpkiPrefix) != 0)
         return false;
     std::memcpy(key.data(), der.data() + sizeof kSpkiPrefix, key.size());
     return true;

@@ -28,8 +28,8 @@ bool GenerateKeyPair(std::string& privatePem, platform::P256PublicKey& publicKey
 bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey& publicKey);
 // Signs a SHA-256 digest with a PKCS#8 PEM private key; `publicKey` receives the key's public
 // half. False when the text is not a P-256 private key.
-bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,
-                platform::P256Signature& signature, platform::P256PublicKey& publicKey);
+bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest, platform::P256Signature& signature,
+                platform::P256PublicKey& publicKey);
 // Creates the private key file, readable by its owner only where the system has such modes; fails
 // when the file exists already.
 bool WritePrivateKeyFile(const std::wstring& path, const std::string& pem);

@@ -68,8 +68,8 @@ bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey
     return key && PublicHalf(key.get(), publicKey);
 }
 
-bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,
-                platform::P256Signature& signature, platform::P256PublicKey& publicKey) {
+bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest, platform::P256Signature& signature,
+                platform::P256PublicKey& publicKey) {
     Pkey key = ReadPrivateKey(privatePem);
     if (!key || !PublicHalf(key.get(), publicKey)) return false;
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key.get(), nullptr));

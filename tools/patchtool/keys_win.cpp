@@ -105,16 +105,16 @@ bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey
     return true;
 }
 
-bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest,
-                platform::P256Signature& signature, platform::P256PublicKey& publicKey) {
+bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest, platform::P256Signature& signature,
+                platform::P256PublicKey& publicKey) {
     std::string der;
     PrivateBlob blob{};
     if (!DecodePemBlock(privatePem, "PRIVATE KEY", der) || !DecodePkcs8(der, blob)) return false;
     Algorithm algorithm;
     Key key;
-    bool imported = OpenP256(algorithm) &&
-                    ::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, key.put(),
-                                          reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) == 0;
+    bool imported =
+        OpenP256(algorithm) && ::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, key.put(),
+                                                     reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) == 0;
     PublicHalf(blob, publicKey);
     SecureZeroMemory(&blob, sizeof blob);
     if (!imported) return false;

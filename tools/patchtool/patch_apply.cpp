@@ -18,8 +18,9 @@
 
 namespace {
 
-
-std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
+std::string Narrow(const std::wstring& text) {
+    return platform::ConvertWideToUtf8(text);
+}
 
 #ifdef _WIN32
 constexpr bool kSlashPaths = false;
@@ -42,16 +43,20 @@ std::string RecordName(const std::string& suffix) {
 std::string CheckText(RecordCheck check, const std::string& suffix, const std::wstring& found) {
     std::string relative = Narrow(ManifestGetLocalized(("RelativePath" + suffix).c_str()));
     switch (check) {
-    case RecordCheck::Match: return "matches " + DisplayPath(found);
-    case RecordCheck::KeyMissing:
-        return "key missing: RelativePath" + suffix + ", ExpectedHash" + suffix + " and ExpectedSize" + suffix +
-               " must all be set";
-    case RecordCheck::FileNotFound: return "file not found: '" + relative + "', neither there nor anywhere below by name";
-    case RecordCheck::CannotOpen: return "file cannot be opened: " + DisplayPath(found);
-    case RecordCheck::SizeDiffers:
-        return "size differs: " + DisplayPath(found) + " is not " + Narrow(ManifestGetLocalized(("ExpectedSize" + suffix).c_str())) +
-               " bytes";
-    case RecordCheck::DigestDiffers: return "digest differs: " + DisplayPath(found) + " has the right size but other content";
+        case RecordCheck::Match:
+            return "matches " + DisplayPath(found);
+        case RecordCheck::KeyMissing:
+            return "key missing: RelativePath" + suffix + ", ExpectedHash" + suffix + " and ExpectedSize" + suffix +
+                   " must all be set";
+        case RecordCheck::FileNotFound:
+            return "file not found: '" + relative + "', neither there nor anywhere below by name";
+        case RecordCheck::CannotOpen:
+            return "file cannot be opened: " + DisplayPath(found);
+        case RecordCheck::SizeDiffers:
+            return "size differs: " + DisplayPath(found) + " is not " +
+                   Narrow(ManifestGetLocalized(("ExpectedSize" + suffix).c_str())) + " bytes";
+        case RecordCheck::DigestDiffers:
+            return "digest differs: " + DisplayPath(found) + " has the right size but other content";
     }
     return "unknown";
 }
@@ -120,8 +125,9 @@ void DrawProgress(const WorkProgress& progress, void* context) {
     if (progress.phase != WorkProgress::Phase::Extracting) return;
     // Bytes count the archive consumed, headers included; the last entry's end is the whole way.
     bool done = progress.filesDone == progress.filesTotal;
-    double fraction = done ? 1.0
-                           : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal : 0.0;
+    double fraction = done                  ? 1.0
+                      : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal
+                                            : 0.0;
     if (!view.terminal) {
         // Plain lines for logs: one per tenth of the way, and the last.
         int tenth = static_cast<int>(fraction * 10);
@@ -185,12 +191,13 @@ int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err)
     PrintRecord(alternate, out);
     std::wstring extractionFolder;
     bool accepted = AcceptedFolder(options.gameFolder, primary, alternate, extractionFolder);
-    out << (accepted ? "the installer accepts this game folder\n" : "wrong folder: the installer refuses this game folder\n");
+    out << (accepted ? "the installer accepts this game folder\n"
+                     : "wrong folder: the installer refuses this game folder\n");
     if (accepted && extractionFolder != options.gameFolder) {
         out << "the patch goes into " << DisplayPath(extractionFolder) << ", the folder holding the game file's path\n";
     }
     // Where an install left a journal: the chosen folder, or the one the patch goes into.
-    std::wstring journalFolder = HasLeftoverJournal(options.gameFolder)                  ? options.gameFolder
+    std::wstring journalFolder = HasLeftoverJournal(options.gameFolder)             ? options.gameFolder
                                  : accepted && HasLeftoverJournal(extractionFolder) ? extractionFolder
                                                                                     : std::wstring();
     if (!journalFolder.empty()) {
@@ -237,8 +244,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     LogResult(extracted ? "installed" : notSigned ? "damaged patch" : "extraction failed");
     EndInstallLog();
     if (notSigned) {
-        err << "patch refused: a file in patch_payload.dat differs from the signed one; " << DisplayPath(extractionFolder)
-            << " is left as it was before\n";
+        err << "patch refused: a file in patch_payload.dat differs from the signed one; "
+            << DisplayPath(extractionFolder) << " is left as it was before\n";
         return kExitSignature;
     }
     if (!extracted) {

@@ -7,22 +7,22 @@
 // Exit codes of the tool; scripts tell the failures apart by them.
 enum ExitCode {
     kExitOk = 0,
-    kExitFailed = 1,        // build refused, inspect found no manifest, output not writable
-    kExitUsage = 2,         // command line not understood
-    kExitWrongFolder = 3,   // no file record matches the game folder
-    kExitPatchMissing = 4,  // patch_manifest.dat or patch_payload.dat missing, or the manifest empty
-    kExitExtractFailed = 5, // extraction stopped; the game folder is left as it was
-    kExitSignature = 6,     // --key given and the patch is not signed by it, or altered since
+    kExitFailed = 1,         // build refused, inspect found no manifest, output not writable
+    kExitUsage = 2,          // command line not understood
+    kExitWrongFolder = 3,    // no file record matches the game folder
+    kExitPatchMissing = 4,   // patch_manifest.dat or patch_payload.dat missing, or the manifest empty
+    kExitExtractFailed = 5,  // extraction stopped; the game folder is left as it was
+    kExitSignature = 6,      // --key given and the patch is not signed by it, or altered since
 };
 
 struct ApplyOptions {
     std::wstring patchFolder;
     std::wstring gameFolder;
-    std::string language;     // a language code; empty: the manifest's LanguageIndex
-    bool progress = true;     // false: no progress output at all
-    bool terminal = false;    // progress as a redrawn bar rather than plain lines
+    std::string language;   // a language code; empty: the manifest's LanguageIndex
+    bool progress = true;   // false: no progress output at all
+    bool terminal = false;  // progress as a redrawn bar rather than plain lines
     int barWidth = 30;
-    std::wstring logPath;     // empty: no install log
+    std::wstring logPath;  // empty: no install log
 };
 
 // A language code ("ko") or index ("3") to the install language; empty gives -1 (the manifest's

@@ -20,7 +20,6 @@ namespace {
 
 using Warnings = std::vector<std::string>;
 
-
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     platform::File file;
     if (!file.OpenRead(path, platform::Share::All)) return false;
@@ -33,7 +32,9 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     }
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // The key without a trailing ".<code>", and that code; the key itself when it has none.
 std::string SplitLanguage(const std::string& key, std::string& code) {
@@ -129,9 +130,8 @@ void CheckBanners(const std::wstring& folder, InspectReport& report) {
     }
     if (written != defined) {
         std::string shown = countText.empty() ? std::string("missing") : platform::ConvertWideToUtf8(countText);
-        report.warnings.push_back("BannerCount is " + shown + " (the installer reads " +
-                                  std::to_string(count) + ") but banners 1 to " + std::to_string(defined) +
-                                  " are defined");
+        report.warnings.push_back("BannerCount is " + shown + " (the installer reads " + std::to_string(count) +
+                                  ") but banners 1 to " + std::to_string(defined) + " are defined");
     }
     for (int n = 1; n <= count; ++n) {
         std::string prefix = "Banner" + std::to_string(n);
@@ -148,7 +148,8 @@ void CheckBanners(const std::wstring& folder, InspectReport& report) {
             int32_t id = ParseLenientInt32(source);
             bool found = std::any_of(report.assets.begin(), report.assets.end(),
                                      [&](const AssetView& a) { return static_cast<int64_t>(a.id) == id && id > 0; });
-            if (!found) report.warnings.push_back(prefix + ": asset " + std::to_string(id) + " is not in the asset archive");
+            if (!found)
+                report.warnings.push_back(prefix + ": asset " + std::to_string(id) + " is not in the asset archive");
         } else if (!EqualsIgnoreAsciiCase(mode, L"Url") &&
                    platform::GetPathKind(JoinPath(folder, source)) != platform::PathKind::File) {
             report.warnings.push_back(prefix + ": local banner file '" + platform::ConvertWideToUtf8(source) +
@@ -213,7 +214,8 @@ void ReadAssets(const std::wstring& folder, InspectReport& report) {
         platform::File file;
         std::string head(static_cast<size_t>(std::min<uint64_t>(asset.size, 65536)), '\0');
         size_t got = 0;
-        if (file.OpenRead(path, platform::Share::All) && file.Skip(asset.offset) && file.Read(&head[0], head.size(), got)) {
+        if (file.OpenRead(path, platform::Share::All) && file.Skip(asset.offset) &&
+            file.Read(&head[0], head.size(), got)) {
             head.resize(got);
             ImageInfo image = SniffImage(head);
             view.type = image.type;
@@ -278,14 +280,17 @@ void PrintInspectReport(const InspectReport& report, std::ostream& out) {
     for (const PayloadView& entry : report.payload) total += entry.size;
     if (report.hasPayload) {
         out << "patch_payload.dat: " << report.payload.size() << " entries, " << total << " bytes\n";
-        for (const PayloadView& entry : report.payload) out << "  " << entry.size << "\t" << Printable(entry.name) << "\n";
+        for (const PayloadView& entry : report.payload)
+            out << "  " << entry.size << "\t" << Printable(entry.name) << "\n";
     }
     if (report.hasAssets) {
         out << "patch_assets.dat: " << report.assets.size() << " assets\n";
         for (const AssetView& asset : report.assets) {
             out << "  id " << asset.id << "\t" << asset.size << " bytes\t";
-            if (asset.type.empty()) out << "not a recognised image";
-            else out << asset.type;
+            if (asset.type.empty())
+                out << "not a recognised image";
+            else
+                out << asset.type;
             if (asset.width && asset.height) out << " " << asset.width << "x" << asset.height;
             out << "\n";
         }

@@ -7,11 +7,11 @@
 #include <vector>
 
 struct ManifestLineInfo {
-    size_t line = 0;        // 1-based line number in the file
-    std::string key;        // exact bytes
-    std::string rawValue;   // the Base64 text as written
-    std::wstring value;     // what the installer's reader makes of it
-    std::string language;   // language code when the key is a per-language variant, else empty
+    size_t line = 0;          // 1-based line number in the file
+    std::string key;          // exact bytes
+    std::string rawValue;     // the Base64 text as written
+    std::wstring value;       // what the installer's reader makes of it
+    std::string language;     // language code when the key is a per-language variant, else empty
     bool overridden = false;  // a later line with the same key replaces this one
 };
 
@@ -32,7 +32,7 @@ struct InspectReport {
     bool hasManifest = false;
     bool hasPayload = false;
     bool hasAssets = false;
-    bool assetsListed = false;  // the asset archive was read (fully or up to a fault)
+    bool assetsListed = false;               // the asset archive was read (fully or up to a fault)
     std::vector<ManifestLineInfo> manifest;  // file order
     std::vector<PayloadView> payload;
     std::vector<AssetView> assets;

@@ -18,9 +18,13 @@ namespace {
 
 using Problems = std::vector<std::string>;
 
-std::wstring Wide(const std::string& utf8) { return Utf8ToWide(utf8); }
+std::wstring Wide(const std::string& utf8) {
+    return Utf8ToWide(utf8);
+}
 
-std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
+std::string Narrow(const std::wstring& text) {
+    return platform::ConvertWideToUtf8(text);
+}
 
 std::wstring DefPath(const PatchDefinition& def, const std::string& relative) {
     return JoinPath(def.baseDir, Wide(relative));
@@ -84,8 +88,8 @@ void PlanRecords(const PatchDefinition& def, PatchPlan& plan, Problems& problems
     }
 }
 
-bool AddAsset(const PatchDefinition& def, int64_t id, const std::string& file, const std::string& item,
-              PatchPlan& plan, Problems& problems) {
+bool AddAsset(const PatchDefinition& def, int64_t id, const std::string& file, const std::string& item, PatchPlan& plan,
+              Problems& problems) {
     if (id < 1 || id > 2147483647) {
         problems.push_back(item + "id " + std::to_string(id) + " is outside 1 to 2147483647");
         return false;
@@ -134,7 +138,8 @@ bool PlanBannerSource(const PatchDefinition& def, const BannerDef& banner, const
             return true;
         }
         int64_t id = ParseLenientInt64(Wide(source));
-        bool known = std::any_of(plan.assets.begin(), plan.assets.end(), [&](const AssetItem& a) { return a.id == id; });
+        bool known =
+            std::any_of(plan.assets.begin(), plan.assets.end(), [&](const AssetItem& a) { return a.id == id; });
         if (!known) problems.push_back(item + "source: asset '" + source + "' is not in the asset list (give file)");
         return known;
     }
@@ -166,8 +171,8 @@ void PlanBanners(const PatchDefinition& def, const std::wstring& outDir, PatchPl
     for (size_t i = 0; i < def.assets.size(); ++i)
         AddAsset(def, def.assets[i].id, def.assets[i].file, "asset " + std::to_string(i + 1) + ": ", plan, problems);
     if (def.banners.size() > static_cast<size_t>(kMaxBanners)) {
-        problems.push_back("banner: " + std::to_string(def.banners.size()) +
-                           " banners, the installer shows at most " + std::to_string(kMaxBanners));
+        problems.push_back("banner: " + std::to_string(def.banners.size()) + " banners, the installer shows at most " +
+                           std::to_string(kMaxBanners));
         return;
     }
     if (!def.banners.empty()) AddValue(plan, "BannerCount", std::to_string(def.banners.size()), "banner", problems);

@@ -19,7 +19,9 @@ constexpr uint64_t kMaxExecutableSize = 512ull << 20;
 constexpr uint64_t kMaxManifestSize = 64ull << 20;
 constexpr uint64_t kMaxKeyFileSize = 16384;
 
-std::string Narrow(const std::wstring& text) { return platform::ConvertWideToUtf8(text); }
+std::string Narrow(const std::wstring& text) {
+    return platform::ConvertWideToUtf8(text);
+}
 
 bool ReadFileBytes(const std::wstring& path, uint64_t limit, std::string& out) {
     platform::File file;
@@ -70,7 +72,8 @@ bool DescribePatch(const std::wstring& folder, PatchSignature& signature, std::s
     parser.Finish();
     for (const std::string& source : LocalBannerSources(manifest)) {
         SignedFile banner{source, {}};
-        if (source.size() > kMaxSignedNameLength || !DigestFileAt(JoinPath(folder, Utf8ToWide(source)), banner.digest)) {
+        if (source.size() > kMaxSignedNameLength ||
+            !DigestFileAt(JoinPath(folder, Utf8ToWide(source)), banner.digest)) {
             problem = "local banner '" + source + "' cannot be read";
             return false;
         }
@@ -171,15 +174,20 @@ bool StampInstaller(const std::wstring& installer, const platform::P256PublicKey
     size_t offset = 0;
     platform::P256PublicKey held{};
     switch (FindKeySlot(exe, offset, held)) {
-    case SlotState::NoSlot: problem = Narrow(installer) + " has no key slot: not a PatchInstaller.exe"; return false;
-    case SlotState::Several: problem = Narrow(installer) + " has more than one key slot marker"; return false;
-    case SlotState::Stamped:
-        if (held != key) {
-            problem = Narrow(installer) + " is stamped with another key (" + KeyFingerprint(held) + ")";
+        case SlotState::NoSlot:
+            problem = Narrow(installer) + " has no key slot: not a PatchInstaller.exe";
             return false;
-        }
-        break;
-    case SlotState::Empty: break;
+        case SlotState::Several:
+            problem = Narrow(installer) + " has more than one key slot marker";
+            return false;
+        case SlotState::Stamped:
+            if (held != key) {
+                problem = Narrow(installer) + " is stamped with another key (" + KeyFingerprint(held) + ")";
+                return false;
+            }
+            break;
+        case SlotState::Empty:
+            break;
     }
     std::memcpy(&exe[offset], key.data(), key.size());
     if (!WriteFileBytes(out, exe)) {
@@ -195,10 +203,14 @@ std::string DescribeInstaller(const std::wstring& path) {
     size_t offset = 0;
     platform::P256PublicKey key{};
     switch (FindKeySlot(exe, offset, key)) {
-    case SlotState::NoSlot: return "no key slot (not a PatchInstaller.exe)";
-    case SlotState::Several: return "more than one key slot marker";
-    case SlotState::Empty: return "not stamped: accepts unsigned patches";
-    case SlotState::Stamped: return "stamped with key " + KeyFingerprint(key) + ": accepts only patches signed by it";
+        case SlotState::NoSlot:
+            return "no key slot (not a PatchInstaller.exe)";
+        case SlotState::Several:
+            return "more than one key slot marker";
+        case SlotState::Empty:
+            return "not stamped: accepts unsigned patches";
+        case SlotState::Stamped:
+            return "stamped with key " + KeyFingerprint(key) + ": accepts only patches signed by it";
     }
     return "unknown";
 }

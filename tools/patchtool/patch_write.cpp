@@ -18,9 +18,10 @@ namespace {
 
 using Problems = std::vector<std::string>;
 
-
 // The name as Windows compares it, "/" separators kept.
-std::wstring FoldedName(const std::string& name) { return platform::UpperCaseAsFileNames(Utf8ToWide(name)); }
+std::wstring FoldedName(const std::string& name) {
+    return platform::UpperCaseAsFileNames(Utf8ToWide(name));
+}
 
 size_t Utf16Units(const std::wstring& text) {
     // Where wide text holds code points, one above the BMP takes two units; in UTF-16 it already does.
@@ -166,18 +167,17 @@ bool CopyLocalBanner(const LocalBannerCopy& copy, const std::wstring& outDir, Pr
         problems.push_back(platform::ConvertWideToUtf8(copy.name) + ": its folder cannot be made");
         return false;
     }
-    return WriteOutput(outDir, copy.name, problems, [&](platform::File& out, std::string&) {
-        return CopyFileInto(copy.from, size, out);
-    });
+    return WriteOutput(outDir, copy.name, problems,
+                       [&](platform::File& out, std::string&) { return CopyFileInto(copy.from, size, out); });
 }
 
 }  // namespace
 
 std::string PayloadNameProblem(const std::string& name) {
     if (name.size() > kMaxPayloadNameLength)
-        return "name of " + std::to_string(name.size()) + " bytes, longer than the installer's limit of " + std::to_string(kMaxPayloadNameLength);
-    if (name.find('\\') != std::string::npos)
-        return "holds '\\', which the installer takes as a folder separator";
+        return "name of " + std::to_string(name.size()) + " bytes, longer than the installer's limit of " +
+               std::to_string(kMaxPayloadNameLength);
+    if (name.find('\\') != std::string::npos) return "holds '\\', which the installer takes as a folder separator";
     for (unsigned char c : name) {
         if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr)
             return "holds a character that Windows refuses in file names";
@@ -194,7 +194,8 @@ std::string PayloadNameProblem(const std::string& name) {
 
 std::string PayloadCountProblem(size_t count) {
     if (count <= kMaxPayloadEntries) return std::string();
-    return "payload: " + std::to_string(count) + " files, more than the installer's limit of " + std::to_string(kMaxPayloadEntries);
+    return "payload: " + std::to_string(count) + " files, more than the installer's limit of " +
+           std::to_string(kMaxPayloadEntries);
 }
 
 void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems, Problems& warnings) {
