@@ -5,37 +5,19 @@
 #include <cstring>
 
 #include "platform/ecdsa.h"
-
-namespace platform {
-namespace {
-
-struct AlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct KeyTraits {
-    using Type = BCRYPT_KEY_HANDLE;
-    static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
-};
-
-}  // namespace
-}  // namespace platform
-
 #include "platform/win_handle.h"
 
 namespace platform {
 
 bool VerifyP256(const P256PublicKey& publicKey, const Sha256Digest& digest, const P256Signature& signature) {
-    UniqueValue<AlgorithmTraits> algorithm;
+    UniqueBcryptAlgorithm algorithm;
     if (::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
     unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
     std::memcpy(blob, &header, sizeof header);
     std::memcpy(blob + sizeof header, publicKey.data(), publicKey.size());
     // The import checks that the point lies on the curve.
-    UniqueValue<KeyTraits> key;
+    UniqueBcryptKey key;
     if (::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(), blob, sizeof blob, 0) != 0)
         return false;
     // CNG takes non-const buffers for input it only reads.

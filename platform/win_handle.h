@@ -5,6 +5,7 @@
 #include <windows.h>
 // Not part of windows.h under WIN32_LEAN_AND_MEAN.
 #include <objbase.h>
+#include <bcrypt.h>
 #include <wincrypt.h>
 #include <winhttp.h>
 
@@ -82,6 +83,16 @@ struct CryptHashTraits {
     static HCRYPTHASH Invalid() { return 0; }
     static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
 };
+struct BcryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct BcryptKeyTraits {
+    using Type = BCRYPT_KEY_HANDLE;
+    static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
+};
 struct InternetTraits {
     using Type = HINTERNET;
     static HINTERNET Invalid() { return nullptr; }
@@ -107,6 +118,8 @@ using UniqueMemoryDc = UniqueValue<MemoryDcTraits>;  // from CreateCompatibleDC
 using UniqueCryptProvider = UniqueValue<CryptProviderTraits>;
 using UniqueCryptHash = UniqueValue<CryptHashTraits>;
 using UniqueInternet = UniqueValue<InternetTraits>;
+using UniqueBcryptAlgorithm = UniqueValue<BcryptAlgorithmTraits>;
+using UniqueBcryptKey = UniqueValue<BcryptKeyTraits>;
 template <typename Interface>
 using UniqueCom = UniqueValue<ComTraits<Interface>>;
 using UniqueCoTaskMemString = UniqueValue<CoTaskMemTraits>;

@@ -8,13 +8,7 @@
 
 namespace {
 
-template <typename Interface>
-struct ComTraits {
-    using Type = Interface*;
-    static Interface* Invalid() { return nullptr; }
-    static void Close(Interface* object) { object->Release(); }
-};
-using UniqueTaskbarList = platform::UniqueValue<ComTraits<ITaskbarList3>>;
+using UniqueTaskbarList = platform::UniqueCom<ITaskbarList3>;
 
 // The install's progress, owned here from BeginInstallProgress to EndInstallProgress.
 struct ProgressState {

@@ -9,27 +9,12 @@
 #include "platform/fs.h"
 #include "tools/patchtool/keys.h"
 
-namespace platform {
-namespace {
-struct AlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct KeyTraits {
-    using Type = BCRYPT_KEY_HANDLE;
-    static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
-    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
-};
-}  // namespace
-}  // namespace platform
-
 #include "platform/win_handle.h"
 
 namespace {
 
-using Algorithm = platform::UniqueValue<platform::AlgorithmTraits>;
-using Key = platform::UniqueValue<platform::KeyTraits>;
+using Algorithm = platform::UniqueBcryptAlgorithm;
+using Key = platform::UniqueBcryptKey;
 
 // PKCS#8 PrivateKeyInfo of a P-256 key: this prefix, d (32 bytes), kMiddle, X and Y (32 each).
 constexpr uint8_t kPrefix[] = {0x30, 0x81, 0x87, 0x02, 0x01, 0x00, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86,
