@@ -46,7 +46,7 @@ bool HasLeftoverJournal(const std::wstring& gameFolder);
 
 // The journal of one extraction. Every step is noted (and handed to the system) before it is taken;
 // a note that cannot be written stops the extraction before that step. The steps are planned
-// before the first is taken, and noted in batches: one write for many steps, made durable once
+// before the first is taken, and noted in batches: one write for many steps, handed to the system
 // before the first of them is taken. A kill between the note and the step leaves a record of a step
 // that never happened, which the undo finds nothing to take back for.
 class InstallJournal {
