@@ -9,6 +9,8 @@
 //                                            with each path in turns: the previous one (each file
 //                                            written beside its target and renamed over it, no
 //                                            undo) and ExtractPayload; prints the best of each
+//   payload_bench previous ARCHIVE FOLDER    the previous path alone, once (to count its system
+//                                            calls with strace -c against `extract`)
 //   payload_bench sync-cost FOLDER COUNT SIZE
 //                                            writes COUNT files of SIZE bytes as the extraction
 //                                            does, without and with a flush of each file
@@ -162,6 +164,7 @@ int main(int argc, char** argv) {
         std::printf("seconds %.4f\n%s\n", Seconds(start), platform::ConvertWideToUtf8(digest).c_str());
         return ok ? 0 : 1;
     }
+    if (command == "previous" && argc == 4) return PreviousExtraction(Wide(argv[2]), Wide(argv[3])) ? 0 : 1;
     if (command == "replace-cost" && argc == 5) return ReplaceCost(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "sync-cost" && argc == 5) return SyncCost(argv[2], std::atoi(argv[3]), std::strtoul(argv[4], nullptr, 10));
     std::fprintf(stderr, "usage: payload_bench pack|extract|digest|sync-cost ...\n");

@@ -167,9 +167,30 @@ bool RecoverGameFolder(const std::wstring& gameFolder) {
     return UndoJournalRecords(gameFolder, records) && platform::DeletePath(journalPath);
 }
 
-bool InstallJournal::Begin(const std::wstring& gameFolder) {
+namespace {
+
+// Bytes of records handed to the system in one write: on 20,000 small files a write per step cost
+// as much as the files' own data; a larger batch would only hold more in memory.
+constexpr size_t kBatchBytes = 64 * 1024;
+
+bool AppendRecord(std::string& out, const JournalRecord& record) {
+    out.push_back(static_cast<char>(record.step));
+    for (const std::wstring* text : {&record.path, &record.backup}) {
+        if (text->empty()) continue;
+        std::string utf8 = platform::ConvertWideToUtf8(*text);
+        if (utf8.empty() || utf8.size() > kMaxJournalPathBytes) return false;
+        AppendU32(out, static_cast<uint32_t>(utf8.size()));
+        out += utf8;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool InstallJournal::Begin(const std::wstring& gameFolder, std::vector<JournalRecord> planned) {
     folder_ = gameFolder;
-    records_.clear();
+    records_ = std::move(planned);
+    noted_ = 0;
     bytes_ = sizeof(kJournalMagic);
     std::wstring path = JoinPath(gameFolder, kJournalFileName);
     if (!file_.CreateExclusive(path)) return false;
@@ -179,25 +200,29 @@ bool InstallJournal::Begin(const std::wstring& gameFolder) {
     return false;
 }
 
-bool InstallJournal::Note(JournalStep step, const std::wstring& path, const std::wstring& backup) {
-    std::string record(1, static_cast<char>(step));
-    for (const std::wstring* text : {&path, &backup}) {
-        if (text->empty()) continue;
-        std::string utf8 = platform::ConvertWideToUtf8(*text);
-        if (utf8.empty() || utf8.size() > kMaxJournalPathBytes) return false;
-        AppendU32(record, static_cast<uint32_t>(utf8.size()));
-        record += utf8;
+bool InstallJournal::NoteThrough(size_t end) {
+    if (end <= noted_) return true;
+    if (end > records_.size()) return false;
+    std::string batch;
+    size_t last = noted_;
+    while (last < records_.size() && (last < end || batch.size() < kBatchBytes)) {
+        if (!AppendRecord(batch, records_[last])) return false;
+        ++last;
     }
-    // One write per record: a kill leaves it whole or cut short, never mixed with the next.
-    if (bytes_ + record.size() > kMaxJournalBytes || !file_.Write(record.data(), record.size())) return false;
-    bytes_ += record.size();
-    records_.push_back(JournalRecord{step, path, backup});
+    // One write: a kill leaves the batch whole or cut short at its end, and the system holds it
+    // before any step of it is taken. Not forced to the disk, as no file of the install is (see
+    // ReplacePath in fs_posix.cpp): measured on 1 GiB replacing existing files on this disk, one
+    // flush made the install three times as slow, as it waits for every file written before it.
+    if (bytes_ + batch.size() > kMaxJournalBytes || !file_.Write(batch.data(), batch.size())) return false;
+    bytes_ += batch.size();
+    noted_ = last;
     return true;
 }
 
 bool InstallJournal::Commit() {
     // Without the mark a later recovery would take the install back: it counts as failed.
-    if (!Note(JournalStep::Committed, std::wstring())) return false;
+    std::string mark(1, static_cast<char>(JournalStep::Committed));
+    if (noted_ != records_.size() || bytes_ + 1 > kMaxJournalBytes || !file_.Write(mark.data(), mark.size())) return false;
     file_.Close();
     // Every temporary file of a complete install was renamed over its target: only the backups go.
     // This run made every folder on their way, so no link check; a recovery makes its own.
@@ -211,6 +236,7 @@ bool InstallJournal::Commit() {
 
 bool InstallJournal::Undo() {
     file_.Close();
+    records_.resize(noted_);
     if (!UndoJournalRecords(folder_, records_)) return false;
     return platform::DeletePath(JoinPath(folder_, kJournalFileName));
 }

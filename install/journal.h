@@ -45,12 +45,20 @@ bool RecoverGameFolder(const std::wstring& gameFolder);
 bool HasLeftoverJournal(const std::wstring& gameFolder);
 
 // The journal of one extraction. Every step is noted (and handed to the system) before it is taken;
-// a note that cannot be written stops the extraction before that step.
+// a note that cannot be written stops the extraction before that step. The steps are planned
+// before the first is taken, and noted in batches: one write for many steps, handed to the system
+// before the first of them is taken. A kill between the note and the step leaves a record of a step
+// that never happened, which the undo finds nothing to take back for.
 class InstallJournal {
 public:
-    // Creates the journal; false when one exists already or it cannot be created.
-    bool Begin(const std::wstring& gameFolder);
-    bool Note(JournalStep step, const std::wstring& path, const std::wstring& backup = std::wstring());
+    // Creates the journal for the planned steps; false when one exists already or it cannot be
+    // created. Nothing is noted yet.
+    bool Begin(const std::wstring& gameFolder, std::vector<JournalRecord> planned);
+    // Notes the planned steps up to (not including) `end`, and as many after it as one batch takes,
+    // unless they are noted already.
+    bool NoteThrough(size_t end);
+    // The planned steps, noted or not.
+    const std::vector<JournalRecord>& planned() const { return records_; }
     // Notes Committed, removes the backups and temporary files, and deletes the journal. A clean-up
     // that fails keeps the journal, so the next recovery finishes it; the install stands either way.
     // False when the mark cannot be noted: nothing is removed and the caller undoes the install.
@@ -62,6 +70,7 @@ private:
     platform::File file_;
     std::wstring folder_;
     std::vector<JournalRecord> records_;
+    size_t noted_ = 0;
     uint64_t bytes_ = 0;
 };
 

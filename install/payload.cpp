@@ -140,78 +140,48 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
     return true;
 }
 
-// A name beside `relative` that nothing uses yet: the name with `suffix`, then with a number.
-bool UnusedSibling(const std::wstring& gameFolder, const std::wstring& relative, const wchar_t* suffix,
-                   std::wstring& sibling) {
-    for (unsigned n = 1; n < 1000; ++n) {
-        sibling = relative + suffix + (n == 1 ? std::wstring() : std::to_wstring(n));
-        if (!platform::PathExists(JoinPath(gameFolder, sibling))) return true;
-    }
-    return false;
-}
-
-// The missing folders above the entry's file, top down, each noted before it is made.
-bool MakeFoldersFor(InstallJournal& journal, const std::wstring& gameFolder, const std::wstring& name) {
-    for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos; at = name.find_first_of(L"\\/", at + 1)) {
-        std::wstring folder = name.substr(0, at);
-        std::wstring path = JoinPath(gameFolder, folder);
-        if (platform::GetPathKind(path) == platform::PathKind::Directory) continue;
-        if (!journal.Note(JournalStep::MadeFolder, folder)) return false;
-        if (platform::MakeDirectory(path) == platform::MakeDirResult::Failed) return false;
-    }
-    return true;
-}
-
-// Writes one entry with every step noted first, so that the journal can take it back. A new file
-// is written in place (half the directory updates of a rename). An existing one keeps its content
-// until it is swapped, whole, for a file written beside it, and stays as the backup until the
-// install is complete. `madeFolder` is the parent made or found for the previous entry: entries
-// of one folder follow each other, and asking again for every file would cost a look-up each.
-// A signed patch's entry is checked before it is put in place; a new file, written where it goes,
-// is then removed again by the undo.
+// Writes one entry by its planned steps, each noted before it is taken: the missing folders above
+// it, then either the new file, written in place (half the directory updates of a rename), or the
+// new content written beside the existing file and swapped for it, whole, with the previous file
+// kept as the backup until the install is complete. A signed patch's entry is checked before it is
+// put in place; a new file, written where it goes, is then removed again by the undo.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, std::wstring& madeFolder,
+                uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
                 EntryCheck* check) {
     if (check && !check->digest.Begin(entry.rawName, entry.size)) return false;
-    size_t separator = platform::LastPathSeparator(entry.name);
-    if (separator != std::wstring::npos && entry.name.compare(0, separator, madeFolder) != 0) {
-        madeFolder.clear();
-        if (!MakeFoldersFor(journal, gameFolder, entry.name)) return false;
-        madeFolder = entry.name.substr(0, separator);
+    if (!journal.NoteThrough(endStep)) return false;
+    const std::vector<JournalRecord>& steps = journal.planned();
+    size_t step = firstStep;
+    for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
+        if (platform::MakeDirectory(JoinPath(gameFolder, steps[step].path)) == platform::MakeDirResult::Failed) return false;
     }
+    // The archive may have changed since it was checked: its entry must be the one planned.
+    const JournalRecord& last = steps[endStep - 1];
+    if (last.path != entry.name) return false;
     std::wstring target = JoinPath(gameFolder, entry.name);
     platform::File out;
     // The close is checked: a write error can surface only when the last data is handed over.
-    if (!platform::PathExists(target)) {
-        return journal.Note(JournalStep::NewFile, entry.name) && out.CreateExclusive(target) &&
+    if (last.step == JournalStep::NewFile) {
+        return out.CreateExclusive(target) &&
                CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
                EntryIsSigned(check);
     }
-    std::wstring tempName;
-    std::wstring backupName;
-    if (!UnusedSibling(gameFolder, entry.name, kTempSuffix, tempName)) return false;
-    std::wstring temp = JoinPath(gameFolder, tempName);
-    if (!journal.Note(JournalStep::TempFile, tempName) || !out.CreateExclusive(temp) ||
-        !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) || !out.Close() ||
-        !EntryIsSigned(check)) {
-        return false;
-    }
-    return UnusedSibling(gameFolder, entry.name, kBackupSuffix, backupName) &&
-           journal.Note(JournalStep::Replace, entry.name, backupName) &&
-           platform::ReplaceKeepingBackup(temp, target, JoinPath(gameFolder, backupName));
+    std::wstring temp = JoinPath(gameFolder, steps[step].path);
+    return out.CreateExclusive(temp) && CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
+           out.Close() && EntryIsSigned(check) &&
+           platform::ReplaceKeepingBackup(temp, target, JoinPath(gameFolder, last.backup));
 }
 
 // Pre-flight over the whole archive and every target: magic, counts, headers, names and data
 // lengths as ListPayload checks them, then each target and the free space (see preflight.h).
-bool PreflightArchive(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t& entryCount) {
+// The steps of each entry are planned on the way (see PreflightEntry).
+bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, uint32_t& entryCount) {
     ArchiveReader reader;
     platform::ClearSystemError();
     if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) {
         LogEntryFailed("payload archive header", platform::LastSystemError());
         return false;
     }
-    PreflightState state;
-    state.gameFolder = gameFolder;
     PayloadEntryInfo entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
         entry.rawName.clear();
@@ -234,8 +204,9 @@ bool PreflightArchive(const std::wstring& archivePath, const std::wstring& gameF
 }
 
 // `check` is null for an unsigned patch.
-bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder, uint32_t expectedCount,
-                  InstallJournal& journal, EntryCheck* check) {
+bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder,
+                  const std::vector<size_t>& firstStep, InstallJournal& journal, EntryCheck* check) {
+    uint32_t expectedCount = static_cast<uint32_t>(firstStep.size());
     ArchiveReader reader;
     uint32_t entryCount = 0;
     platform::ClearSystemError();
@@ -246,7 +217,6 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
     // One copy buffer for the whole run: memory stays the same whatever the payload holds.
     std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
     PayloadEntryInfo entry;
-    std::wstring madeFolder;
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
         entry.rawName.clear();
@@ -256,7 +226,8 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
         }
         if (check) check->index = i;
         platform::ClearSystemError();
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, madeFolder, check)) {
+        size_t endStep = i + 1 < entryCount ? firstStep[i + 1] : journal.planned().size();
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, firstStep[i], endStep, check)) {
             // The system's code is taken before the undo's calls can overwrite it.
             LogEntryFailed(check && check->mismatch ? entry.rawName + " (not the signed content)" : entry.rawName,
                            check && check->mismatch ? 0 : platform::LastSystemError());
@@ -357,7 +328,10 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
         return false;
     }
     uint32_t entryCount = 0;
-    if (!PreflightArchive(archivePath, gameFolder, entryCount)) {
+    PreflightState plan;
+    plan.gameFolder = gameFolder;
+    plan.runTag = NewRunTag();
+    if (!PreflightArchive(archivePath, plan, entryCount)) {
         LogNothingWritten();
         return false;
     }
@@ -370,12 +344,12 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     }
     if (entryCount == 0) return true;
     InstallJournal journal;
-    if (!journal.Begin(gameFolder)) {
+    if (!journal.Begin(gameFolder, std::move(plan.records))) {
         LogEntryFailed("install journal", platform::LastSystemError());
         return false;
     }
     EntryCheck check;
-    if (WriteEntries(archivePath, gameFolder, entryCount, journal, gPatchSigned ? &check : nullptr) &&
+    if (WriteEntries(archivePath, gameFolder, plan.firstRecord, journal, gPatchSigned ? &check : nullptr) &&
         journal.Commit()) {
         return true;
     }

@@ -1,5 +1,9 @@
 #include "install/preflight.h"
 
+#include <chrono>
+#include <cstdio>
+#include <random>
+
 #include "common/paths.h"
 #include "platform/fs.h"
 
@@ -7,24 +11,70 @@ namespace {
 
 // A folder on the way to a target must be a plain directory or not there yet (then made by the
 // extraction); a link there could lead the write anywhere on the system.
-bool IsPlainOrMissingFolder(const std::wstring& path) {
+bool IsPlainOrMissingFolder(const std::wstring& path, bool& missing) {
     if (platform::IsLink(path)) return false;
-    return platform::GetPathKind(path) != platform::PathKind::File;
+    platform::PathKind kind = platform::GetPathKind(path);
+    missing = kind == platform::PathKind::Missing;
+    return kind != platform::PathKind::File;
+}
+
+// The name as the file system tells names apart: "Data" and "data" are one folder on Windows.
+std::wstring NameKey(const std::wstring& name) {
+    static const bool kIgnoreCase = platform::NamesIgnoreCase();
+    if (!kIgnoreCase) return name;
+    std::wstring key = name;
+    for (wchar_t& c : key) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return key;
 }
 
 }  // namespace
 
+std::wstring NewRunTag() {
+    uint32_t value = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+        std::random_device device;
+        value ^= device();
+    } catch (...) {
+        // The clock alone still differs between runs; a taken name fails the create, never overwrites.
+    }
+    wchar_t text[9];
+    std::swprintf(text, 9, L"%08x", value);
+    return text;
+}
+
 bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t size) {
     std::wstring target = JoinPath(state.gameFolder, name);
     if (platform::IsPathTooLong(target + std::wstring(kLongestOwnSuffix, L'x'))) return false;
+    uint32_t index = static_cast<uint32_t>(state.firstRecord.size());
+    state.firstRecord.push_back(state.records.size());
+    size_t parentEnd = 0;
     for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos; at = name.find_first_of(L"\\/", at + 1)) {
+        parentEnd = at;
         std::wstring folder = name.substr(0, at);
-        if (state.checkedFolders.count(folder)) continue;
-        if (!IsPlainOrMissingFolder(JoinPath(state.gameFolder, folder))) return false;
-        state.checkedFolders.insert(std::move(folder));
+        if (state.folders.count(NameKey(folder))) continue;
+        bool missing = false;
+        if (!IsPlainOrMissingFolder(JoinPath(state.gameFolder, folder), missing)) return false;
+        if (missing) state.records.push_back(JournalRecord{JournalStep::MadeFolder, folder, std::wstring()});
+        state.folders.insert(NameKey(folder));
     }
+    std::wstring parent = name.substr(0, parentEnd);
     bool exists = false;
-    if (!platform::CanReplaceFile(target, exists)) return false;
+    bool folderKnown = state.haveRenamableFolder && state.renamableFolder == parent;
+    if (!platform::CanReplaceFile(target, exists, folderKnown)) return false;
+    if (exists) {
+        state.renamableFolder = parent;
+        state.haveRenamableFolder = true;
+    }
+    std::wstring key = NameKey(name);
+    if (!exists && state.newFiles.insert(key).second) {
+        state.records.push_back(JournalRecord{JournalStep::NewFile, name, std::wstring()});
+    } else {
+        std::wstring own = state.runTag + L"-" + std::to_wstring(index);
+        state.records.push_back(JournalRecord{JournalStep::TempFile, name + kTempSuffix + own, std::wstring()});
+        state.records.push_back(JournalRecord{JournalStep::Replace, name, name + kBackupSuffix + own});
+    }
     state.bytesToWrite += size;
     return true;
 }

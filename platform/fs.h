@@ -33,8 +33,9 @@ bool IsPathTooLong(const std::wstring& path);
 // that is neither read-only nor held by another program so that it cannot be written, renamed or
 // deleted (`exists` true). False for a directory, a read-only or locked file (on Windows also one
 // held open without delete sharing, as a running game holds its data), and a name the file system
-// refuses. Natively the folder holding the file must be writable too, since it is renamed.
-bool CanReplaceFile(const std::wstring& path, bool& exists);
+// refuses. Natively the folder holding the file must be writable too, since it is renamed; a
+// caller that found so for an earlier file of the same folder passes `folderChecked`.
+bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked = false);
 
 // True when the path itself is a symbolic link, a junction or another reparse point; the link is
 // not followed. False when it is missing or anything else.

@@ -61,7 +61,7 @@ bool IsPathTooLong(const std::wstring& path) {
     return NativePath(path).size() >= PATH_MAX;
 }
 
-bool CanReplaceFile(const std::wstring& path, bool& exists) {
+bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked) {
     std::string native = NativePath(path);
     struct stat st;
     exists = false;
@@ -79,6 +79,7 @@ bool CanReplaceFile(const std::wstring& path, bool& exists) {
         return false;
     }
     if (::access(native.c_str(), W_OK) != 0) return false;
+    if (folderChecked) return true;
     // The file is renamed aside and another put in its place: its folder must allow that.
     size_t slash = native.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);

@@ -43,7 +43,9 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
 
 bool IsPathTooLong(const std::wstring& path) { return SystemPath(path).size() >= 32767; }
 
-bool CanReplaceFile(const std::wstring& path, bool& exists) {
+// The probe below opens the file for deletion, which answers for its folder too: `folderChecked`
+// changes nothing here.
+bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked*/) {
     DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     // A folder above it missing too is fine: the extraction makes it (a file in its way is
