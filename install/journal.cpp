@@ -23,12 +23,16 @@ void AppendU32(std::string& out, uint32_t value) {
 
 int PathsOf(char step) {
     switch (step) {
-    case 'D':
-    case 'N':
-    case 'T': return 1;
-    case 'B': return 2;
-    case 'C': return 0;
-    default: return -1;
+        case 'D':
+        case 'N':
+        case 'T':
+            return 1;
+        case 'B':
+            return 2;
+        case 'C':
+            return 0;
+        default:
+            return -1;
     }
 }
 
@@ -94,20 +98,22 @@ namespace {
 bool UndoStep(const std::wstring& gameFolder, const JournalRecord& record) {
     std::wstring path = JoinPath(gameFolder, record.path);
     switch (record.step) {
-    case JournalStep::TempFile:
-    case JournalStep::NewFile: return !platform::PathExists(path) || platform::DeletePath(path);
-    case JournalStep::Replace: {
-        std::wstring backup = JoinPath(gameFolder, record.backup);
-        // No backup: the file was never moved aside, so it still is the previous one.
-        return !platform::PathExists(backup) || platform::ReplacePath(backup, path);
-    }
-    case JournalStep::MadeFolder:
-        // A folder that someone filled meanwhile is theirs now; it stays.
-        if (platform::GetPathKind(path) == platform::PathKind::Directory && !platform::IsLink(path)) {
-            platform::RemoveEmptyDirectory(path);
+        case JournalStep::TempFile:
+        case JournalStep::NewFile:
+            return !platform::PathExists(path) || platform::DeletePath(path);
+        case JournalStep::Replace: {
+            std::wstring backup = JoinPath(gameFolder, record.backup);
+            // No backup: the file was never moved aside, so it still is the previous one.
+            return !platform::PathExists(backup) || platform::ReplacePath(backup, path);
         }
-        return true;
-    case JournalStep::Committed: return true;
+        case JournalStep::MadeFolder:
+            // A folder that someone filled meanwhile is theirs now; it stays.
+            if (platform::GetPathKind(path) == platform::PathKind::Directory && !platform::IsLink(path)) {
+                platform::RemoveEmptyDirectory(path);
+            }
+            return true;
+        case JournalStep::Committed:
+            return true;
     }
     return false;
 }
@@ -222,13 +228,15 @@ bool InstallJournal::NoteThrough(size_t end) {
 bool InstallJournal::Commit() {
     // Without the mark a later recovery would take the install back: it counts as failed.
     std::string mark(1, static_cast<char>(JournalStep::Committed));
-    if (noted_ != records_.size() || bytes_ + 1 > kMaxJournalBytes || !file_.Write(mark.data(), mark.size())) return false;
+    if (noted_ != records_.size() || bytes_ + 1 > kMaxJournalBytes || !file_.Write(mark.data(), mark.size()))
+        return false;
     file_.Close();
     // Every temporary file of a complete install was renamed over its target: only the backups go.
     // This run made every folder on their way, so no link check; a recovery makes its own.
     bool cleaned = true;
     for (const JournalRecord& record : records_) {
-        if (record.step == JournalStep::Replace) cleaned = platform::DeletePath(JoinPath(folder_, record.backup)) && cleaned;
+        if (record.step == JournalStep::Replace)
+            cleaned = platform::DeletePath(JoinPath(folder_, record.backup)) && cleaned;
     }
     if (cleaned) platform::DeletePath(JoinPath(folder_, kJournalFileName));
     return true;

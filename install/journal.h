@@ -16,11 +16,11 @@ constexpr uint64_t kMaxJournalBytes = 64ull * 1024 * 1024;
 constexpr uint32_t kMaxJournalPathBytes = 32768 + 64;
 
 enum class JournalStep : char {
-    MadeFolder = 'D',   // a folder is about to be created
-    NewFile = 'N',      // a file is about to be created where nothing stood
-    TempFile = 'T',     // a temporary file of ours is about to be created
-    Replace = 'B',      // the file is about to be replaced; its previous file is kept at `backup`
-    Committed = 'C',    // every entry is written: backups and temporary files may go
+    MadeFolder = 'D',  // a folder is about to be created
+    NewFile = 'N',     // a file is about to be created where nothing stood
+    TempFile = 'T',    // a temporary file of ours is about to be created
+    Replace = 'B',     // the file is about to be replaced; its previous file is kept at `backup`
+    Committed = 'C',   // every entry is written: backups and temporary files may go
 };
 
 struct JournalRecord {

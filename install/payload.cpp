@@ -153,7 +153,8 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
     const std::vector<JournalRecord>& steps = journal.planned();
     size_t step = firstStep;
     for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
-        if (platform::MakeDirectory(JoinPath(gameFolder, steps[step].path)) == platform::MakeDirResult::Failed) return false;
+        if (platform::MakeDirectory(JoinPath(gameFolder, steps[step].path)) == platform::MakeDirResult::Failed)
+            return false;
     }
     // The archive may have changed since it was checked: its entry must be the one planned.
     const JournalRecord& last = steps[endStep - 1];
@@ -204,8 +205,8 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
 }
 
 // `check` is null for an unsigned patch.
-bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder,
-                  const std::vector<size_t>& firstStep, InstallJournal& journal, EntryCheck* check) {
+bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder, const std::vector<size_t>& firstStep,
+                  InstallJournal& journal, EntryCheck* check) {
     uint32_t expectedCount = static_cast<uint32_t>(firstStep.size());
     ArchiveReader reader;
     uint32_t entryCount = 0;
@@ -227,7 +228,8 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
         if (check) check->index = i;
         platform::ClearSystemError();
         size_t endStep = i + 1 < entryCount ? firstStep[i + 1] : journal.planned().size();
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, firstStep[i], endStep, check)) {
+        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, firstStep[i], endStep,
+                        check)) {
             // The system's code is taken before the undo's calls can overwrite it.
             LogEntryFailed(check && check->mismatch ? entry.rawName + " (not the signed content)" : entry.rawName,
                            check && check->mismatch ? 0 : platform::LastSystemError());

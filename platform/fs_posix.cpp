@@ -21,7 +21,6 @@
 namespace platform {
 namespace {
 
-
 int OpenFd(const std::wstring& path, int flags, mode_t mode = 0644) {
     int fd;
     do {
@@ -96,7 +95,9 @@ bool PathExists(const std::wstring& path) {
     return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
-bool RemoveEmptyDirectory(const std::wstring& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+bool RemoveEmptyDirectory(const std::wstring& path) {
+    return ::rmdir(NativePath(path).c_str()) == 0;
+}
 
 bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
     struct statvfs vfs;
@@ -128,7 +129,9 @@ bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& t
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool NamesIgnoreCase() { return false; }
+bool NamesIgnoreCase() {
+    return false;
+}
 
 std::wstring ExecutablePath() {
     std::string buffer(256, '\0');
@@ -148,7 +151,9 @@ struct File::State {
 };
 
 File::File() : state_(new State) {}
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 File::File(File&& other) noexcept : state_(std::move(other.state_)) {}
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -168,8 +173,7 @@ bool File::OpenRead(const std::wstring& path, Share /*share*/) {
     if (fd < 0) return false;
     struct stat st;
     int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return false;
     }
@@ -218,7 +222,9 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     return false;
 }
 
-bool File::IsOpen() const { return state_ && state_->fd >= 0; }
+bool File::IsOpen() const {
+    return state_ && state_->fd >= 0;
+}
 
 bool File::Read(void* buffer, size_t size, size_t& got) {
     got = 0;
@@ -263,7 +269,9 @@ bool File::GetSize(uint64_t& size) {
     return true;
 }
 
-bool File::Flush() { return IsOpen() && ::fsync(state_->fd) == 0; }
+bool File::Flush() {
+    return IsOpen() && ::fsync(state_->fd) == 0;
+}
 
 bool File::Close() {
     if (!state_ || state_->fd < 0) return true;

@@ -35,13 +35,18 @@ MakeDirResult MakeDirectory(const std::wstring& path) {
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
 }
 
-bool DeletePath(const std::wstring& path) { return ::DeleteFileW(SystemPath(path).c_str()) != FALSE; }
-
-bool ReplacePath(const std::wstring& from, const std::wstring& to) {
-    return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+bool DeletePath(const std::wstring& path) {
+    return ::DeleteFileW(SystemPath(path).c_str()) != FALSE;
 }
 
-bool IsPathTooLong(const std::wstring& path) { return SystemPath(path).size() >= 32767; }
+bool ReplacePath(const std::wstring& from, const std::wstring& to) {
+    return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool IsPathTooLong(const std::wstring& path) {
+    return SystemPath(path).size() >= 32767;
+}
 
 // The probe below opens the file for deletion, which answers for its folder too: `folderChecked`
 // changes nothing here.
@@ -70,9 +75,13 @@ bool IsLink(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+    return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(SystemPath(path).c_str()) != FALSE; }
+bool RemoveEmptyDirectory(const std::wstring& path) {
+    return ::RemoveDirectoryW(SystemPath(path).c_str()) != FALSE;
+}
 
 bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
     ULARGE_INTEGER available;
@@ -86,19 +95,21 @@ bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
 bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
     DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!::ReplaceFileW(SystemPath(target).c_str(), SystemPath(replacement).c_str(), SystemPath(backup).c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                        nullptr)) {
+    if (!::ReplaceFileW(SystemPath(target).c_str(), SystemPath(replacement).c_str(), SystemPath(backup).c_str(),
+                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         return false;
     }
     // Wine 8 keeps the security and streams but drops attributes such as hidden: set them again.
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     DWORD now = ::GetFileAttributesW(SystemPath(target).c_str());
     if (now == INVALID_FILE_ATTRIBUTES || (now & kKept) == (attributes & kKept)) return true;
     return ::SetFileAttributesW(SystemPath(target).c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
 }
 
-bool NamesIgnoreCase() { return true; }
+bool NamesIgnoreCase() {
+    return true;
+}
 
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
@@ -146,8 +157,8 @@ bool File::OpenRead(const std::wstring& path, Share share) {
 
 bool File::OpenWrite(const std::wstring& path) {
     EnsureState(state_);
-    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    state_->handle.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return state_->handle.valid();
 }
 
@@ -158,7 +169,9 @@ bool File::CreateNew(const std::wstring& path) {
     return state_->handle.valid();
 }
 
-bool File::CreateExclusive(const std::wstring& path) { return CreateNew(path); }
+bool File::CreateExclusive(const std::wstring& path) {
+    return CreateNew(path);
+}
 
 bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPath) {
     static unsigned counter = 0;
@@ -168,8 +181,8 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     std::wstring prefix = directory + L".pi" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring candidate = prefix + std::to_wstring(counter++) + L".tmp";
-        state_->handle.reset(::CreateFileW(SystemPath(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        state_->handle.reset(::CreateFileW(SystemPath(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (state_->handle.valid()) {
             tempPath = candidate;
             return true;
@@ -180,7 +193,9 @@ bool File::CreateReplacementFor(const std::wstring& target, std::wstring& tempPa
     return false;
 }
 
-bool File::IsOpen() const { return state_ && state_->handle.valid(); }
+bool File::IsOpen() const {
+    return state_ && state_->handle.valid();
+}
 
 bool File::Read(void* buffer, size_t size, size_t& got) {
     got = 0;
@@ -223,7 +238,9 @@ bool File::GetSize(uint64_t& size) {
     return true;
 }
 
-bool File::Flush() { return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE; }
+bool File::Flush() {
+    return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE;
+}
 
 bool File::Close() {
     if (!state_ || !state_->handle) return true;
