@@ -81,7 +81,8 @@ void BeginInstallProgress(uint64_t archiveBytes) {
     gProgress.archiveBytes = archiveBytes;
     gProgress.bar = CreateBar();
     gProgress.taskbar = OpenTaskbar();
-    gProgress.shownTick = ::GetTickCount();
+    // The first step forward shows at once, so even a short install is seen moving.
+    gProgress.shownTick = ::GetTickCount() - kProgressShowIntervalMs;
 }
 
 void UpdateInstallProgress(const WorkProgress& progress, void*) {
