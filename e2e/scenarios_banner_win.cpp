@@ -14,6 +14,7 @@
 #include "e2e/scenarios.h"
 #include "e2e/session_win.h"
 #include "support/local_http_server.h"
+#include "support/wine_browser_win.h"
 
 namespace e2e {
 namespace {
@@ -76,22 +77,6 @@ bool StageLinkProbe(const Stage& stage, std::wstring& probe) {
     return ::CopyFileW(built.c_str(), probe.c_str(), TRUE) != FALSE;
 }
 
-// Wine hands http and https links to the Unix program named in this key; curl fetches the address,
-// so a link to the scenario's own server shows up there as a request. Internet shortcuts (.url)
-// that the shell opens take the same road.
-bool RouteWebLinksToCurl() {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const wchar_t browsers[] = L"/usr/bin/curl,/usr/bin/wget";
-    const bool ok = ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browsers),
-                                     sizeof browsers) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-    return ok;
-}
-
 int CountRequests(test::LocalHttpServer& server, const std::string& path) {
     int count = 0;
     for (const std::string& seen : server.Requests()) count += seen == path;
@@ -123,12 +108,13 @@ bool BannersFromThreeSources() {
                                                     {"Banner3.Source", "art\\three.bmp"}}) {
         SetEntry(patch.manifest, key, value);
     }
-    const bool staged =
-        server.ok() &&
-        WriteFileAt(session.stage.app() + L"\\patch_assets.dat", test::AssetArchive({{7, SolidBmp(1380, 400, kGreen)}})) &&
-        WriteFileAt(session.stage.app() + L"\\art\\three.bmp", SolidBmp(690, 150, kBlue));
+    const bool staged = server.ok() &&
+                        WriteFileAt(session.stage.app() + L"\\patch_assets.dat",
+                                    test::AssetArchive({{7, SolidBmp(1380, 400, kGreen)}})) &&
+                        WriteFileAt(session.stage.app() + L"\\art\\three.bmp", SolidBmp(690, 150, kBlue));
     SetEntry(patch.manifest, "Banner1.Link", Utf8(server.Url("/clicked")));
-    if (!checks.Expect(staged && RouteWebLinksToCurl(), "banner server, asset archive, local image, web links to curl") ||
+    if (!checks.Expect(staged && test::RouteWebLinksToCurl(),
+                       "banner server, asset archive, local image, web links to curl") ||
         !Launch(checks, session, patch, 2, L"Patch Installer", BannerView::Present)) {
         return checks.Finish();
     }
@@ -246,9 +232,9 @@ void RunHostileCase(Checks& checks, const HostileCase& c, test::LocalHttpServer&
     const int natural = (c.imageHeight * 690 + c.imageWidth / 2) / c.imageWidth;
     const int area = std::min(natural, Height(work) - 520);
     checks.Equal(Height(outer), area + 520, what + "window height");
-    checks.Expect(outer.left >= work.left && outer.top >= work.top && outer.right <= work.right &&
-                      outer.bottom <= work.bottom,
-                  what + "window inside the work area");
+    checks.Expect(
+        outer.left >= work.left && outer.top >= work.top && outer.right <= work.right && outer.bottom <= work.bottom,
+        what + "window inside the work area");
     RECT view{};
     ::GetWindowRect(session.bannerView, &view);
     checks.Equal(Height(view), area, what + "banner view height");
@@ -274,7 +260,7 @@ bool HostileBanners() {
     test::LocalHttpServer server;
     server.Endless("/endless.bmp");
     std::wstring shareLink;
-    const bool ready = server.ok() && RouteWebLinksToCurl() && StageShare(Utf8(server.Url("/share")), shareLink);
+    const bool ready = server.ok() && test::RouteWebLinksToCurl() && StageShare(Utf8(server.Url("/share")), shareLink);
     if (!checks.Expect(ready, "endless server, web links to curl, a share with an internet shortcut")) {
         return checks.Finish();
     }

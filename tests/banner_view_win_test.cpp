@@ -16,6 +16,7 @@
 #include "common/paths.h"
 #include "platform/fs.h"
 #include "support/local_http_server.h"
+#include "support/wine_browser_win.h"
 #include "support/test_images.h"
 #include "support/test_support.h"
 
@@ -261,21 +262,6 @@ TEST_F(BannerViewTest, HandCursorOnlyOverABannerWithALink) {
     EXPECT_EQ(::GetCursor(), arrow);
 }
 
-// Wine hands http and https links to the Unix program named in this key; curl fetches the address,
-// so a link to the test's own server shows up there as a request.
-bool RouteWebLinksToCurl() {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const wchar_t browsers[] = L"/usr/bin/curl,/usr/bin/wget";
-    bool ok = ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browsers),
-                               sizeof browsers) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-    return ok;
-}
-
 bool WaitForFile(const std::wstring& path, int milliseconds) {
     for (int waited = 0; waited < milliseconds; waited += 50) {
         if (platform::GetPathKind(path) == platform::PathKind::File) return true;
@@ -298,7 +284,7 @@ bool WaitForRequest(test::LocalHttpServer& server, const std::string& path, int 
 TEST_F(BannerViewTest, ReleasingTheButtonOpensTheCurrentBannersLink) {
     test::LocalHttpServer server;
     ASSERT_TRUE(server.ok());
-    ASSERT_TRUE(RouteWebLinksToCurl());
+    ASSERT_TRUE(test::RouteWebLinksToCurl());
     std::wstring probe = JoinPath(GetExeDirectory(), L"banner_link_probe.exe");
     ASSERT_EQ(platform::GetPathKind(probe), platform::PathKind::File);
     std::filesystem::copy_file(test::FsPath(probe), test::FsPath(dir / L"probe.exe"));
