@@ -25,6 +25,7 @@
 
 #include "common/byte_order.h"
 #include "common/paths.h"
+#include "install/archive_reader.h"
 #include "install/payload.h"
 #include "install/verify.h"
 #include "platform/fs.h"
@@ -72,35 +73,31 @@ int Pack(const char* archivePath, const char* folder) {
     return out.Close() ? 0 : 1;
 }
 
-bool ReadLe(platform::File& in, void* out, size_t size) {
-    size_t got = 0;
-    return in.Read(out, size, got) && got == size;
-}
-
-// The extraction as it was before the all-or-nothing guarantee, kept as the reference: each
-// target checked, written beside itself and renamed over; nothing noted, nothing to undo.
+// The extraction as it was before the all-or-nothing guarantee, kept as the reference: the same
+// archive reader, then each target checked, written beside itself and renamed over; nothing
+// planned, nothing noted, nothing to undo.
 bool PreviousExtraction(const std::wstring& archivePath, const std::wstring& gameFolder) {
-    platform::File in;
-    char header[12];
-    if (!in.OpenRead(archivePath, platform::Share::All) || !ReadLe(in, header, 12)) return false;
-    uint32_t count = 0;
-    std::memcpy(&count, header + 8, 4);  // little-endian, as on every machine the bench runs on
+    ArchiveReader in;
+    unsigned char header[12];
+    if (!in.Open(archivePath) || !in.ReadExact(header, 12)) return false;
+    uint32_t count = LoadU32(header + 8);
     std::vector<char> buffer(65536);
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t nameLength = 0;
-        uint64_t size = 0;
-        if (!ReadLe(in, &nameLength, 4)) return false;
-        std::string name(nameLength, '\0');
-        if (!ReadLe(in, &name[0], nameLength) || !ReadLe(in, &size, 8)) return false;
+        unsigned char field[8];
+        if (!in.ReadExact(field, 4)) return false;
+        std::string name(LoadU32(field), '\0');
+        if (!in.ReadExact(&name[0], name.size()) || !in.ReadExact(field, 8)) return false;
+        uint64_t size = LoadU64(field);
         std::wstring target = JoinPath(gameFolder, platform::ConvertUtf8ToWide(name.data(), name.size()));
         bool exists = false;
         platform::File out;
         std::wstring temp;
         if (!platform::CanReplaceFile(target, exists) || !out.CreateReplacementFor(target, temp)) return false;
         for (uint64_t left = size; left > 0;) {
-            size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
-            if (!ReadLe(in, buffer.data(), chunk) || !out.Write(buffer.data(), chunk)) return false;
-            left -= chunk;
+            size_t got = 0;
+            if (!in.ReadSome(buffer.data(), std::min<uint64_t>(left, buffer.size()), got) || !out.Write(buffer.data(), got))
+                return false;
+            left -= got;
         }
         if (!out.Close() || !platform::ReplacePath(temp, target)) return false;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "install/payload.h"
@@ -12,14 +13,8 @@ namespace {
 
 constexpr char kJournalMagic[8] = {'P', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 
-uint32_t LoadU32(const unsigned char* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-void AppendU32(std::string& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
+// A Swap record ends with the replaced file's device and identity.
+constexpr size_t kIdentityBytes = 16;
 
 int PathsOf(char step) {
     switch (step) {
@@ -28,6 +23,7 @@ int PathsOf(char step) {
         case 'T':
             return 1;
         case 'B':
+        case 'S':
             return 2;
         case 'C':
             return 0;
@@ -53,8 +49,9 @@ Field ReadPath(const unsigned char* data, size_t size, size_t& at, std::wstring&
 
 // Layout of the journal file, integers little-endian, written front to back and never rewritten:
 //   header  magic "PTJRNL01" (8 bytes)
-//   record  step (1 byte: 'D', 'N', 'T', 'B' or 'C', see JournalStep), then the step's paths:
-//           one for D, N and T, two (the file, then its backup) for B, none for C;
+//   record  step (1 byte: 'D', 'N', 'T', 'B', 'S' or 'C', see JournalStep), then the step's paths:
+//           one for D, N and T, two (the file, then its backup) for B and S, none for C; S then
+//           holds the replaced file's device and identity, u64 each;
 //   path    length u32 (1 to kMaxJournalPathBytes), UTF-8 bytes, relative to the game folder.
 // A record is noted before its step is taken, so a killed run leaves at most one record (or the
 // magic) cut short, at the end. Nothing may follow C. The file is read only when it is at most kMaxJournalBytes.
@@ -76,6 +73,12 @@ bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& rec
         Field field = Field::Ok;
         if (paths >= 1) field = ReadPath(bytes, size, next, record.path);
         if (field == Field::Ok && paths == 2) field = ReadPath(bytes, size, next, record.backup);
+        if (field == Field::Ok && record.step == JournalStep::Swap) {
+            if (size - next < kIdentityBytes) return true;
+            record.facts.device = LoadU64(bytes + next);
+            record.facts.identity = LoadU64(bytes + next + 8);
+            next += kIdentityBytes;
+        }
         if (field == Field::CutShort) return true;
         if (field == Field::Bad) return false;
         records.push_back(std::move(record));
@@ -106,6 +109,13 @@ bool UndoStep(const std::wstring& gameFolder, const JournalRecord& record) {
             // No backup: the file was never moved aside, so it still is the previous one.
             return !platform::PathExists(backup) || platform::ReplacePath(backup, path);
         }
+        case JournalStep::Swap: {
+            std::wstring aside = JoinPath(gameFolder, record.backup);
+            if (!platform::PathExists(aside)) return true;
+            // Once swapped, the previous file stands aside; until then that name holds new content.
+            if (platform::IsSameFile(aside, record.facts)) return platform::ReplacePath(aside, path);
+            return platform::DeletePath(aside);
+        }
         case JournalStep::MadeFolder:
             // A folder that someone filled meanwhile is theirs now; it stays.
             if (platform::GetPathKind(path) == platform::PathKind::Directory && !platform::IsLink(path)) {
@@ -120,7 +130,8 @@ bool UndoStep(const std::wstring& gameFolder, const JournalRecord& record) {
 
 // After Committed: the backups and temporary files go, the installed files stay.
 bool CleanUpStep(const std::wstring& gameFolder, const JournalRecord& record) {
-    const std::wstring* leftover = record.step == JournalStep::Replace    ? &record.backup
+    bool backup = record.step == JournalStep::Replace || record.step == JournalStep::Swap;
+    const std::wstring* leftover = backup                                 ? &record.backup
                                    : record.step == JournalStep::TempFile ? &record.path
                                                                           : nullptr;
     if (!leftover) return true;
@@ -188,6 +199,10 @@ bool AppendRecord(std::string& out, const JournalRecord& record) {
         AppendU32(out, static_cast<uint32_t>(utf8.size()));
         out += utf8;
     }
+    if (record.step == JournalStep::Swap) {
+        AppendU64(out, record.facts.device);
+        AppendU64(out, record.facts.identity);
+    }
     return true;
 }
 
@@ -235,7 +250,7 @@ bool InstallJournal::Commit() {
     // This run made every folder on their way, so no link check; a recovery makes its own.
     bool cleaned = true;
     for (const JournalRecord& record : records_) {
-        if (record.step == JournalStep::Replace)
+        if (record.step == JournalStep::Replace || record.step == JournalStep::Swap)
             cleaned = platform::DeletePath(JoinPath(folder_, record.backup)) && cleaned;
     }
     if (cleaned) platform::DeletePath(JoinPath(folder_, kJournalFileName));

@@ -20,13 +20,18 @@ enum class JournalStep : char {
     NewFile = 'N',     // a file is about to be created where nothing stood
     TempFile = 'T',    // a temporary file of ours is about to be created
     Replace = 'B',     // the file is about to be replaced; its previous file is kept at `backup`
+    Swap = 'S',        // the new content is about to be written at `backup` and exchanged with the
+                       // file, which then stands there; the file's identity tells the two apart
     Committed = 'C',   // every entry is written: backups and temporary files may go
 };
 
 struct JournalRecord {
     JournalStep step;
     std::wstring path;    // relative to the game folder, "\" between folders
-    std::wstring backup;  // Replace only, relative to the game folder
+    std::wstring backup;  // Replace and Swap only, relative to the game folder
+    // Swap: the file about to be replaced (its device and identity are noted in the journal), and
+    // the owner and mode its replacement takes.
+    platform::FileFacts facts;
 };
 
 // Reads a journal's bytes. True with every complete record when the file is well formed; a record

@@ -6,6 +6,7 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/archive_reader.h"
 #include "install/install_log.h"
 #include "install/journal.h"
 #include "install/preflight.h"
@@ -20,70 +21,6 @@ const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 namespace {
 
 constexpr size_t kCopyChunk = 65536;
-
-// Sequential reader of the archive: small reads (headers, small entries) come out of a 64 KiB
-// buffer; once the buffer is drained, a large read goes straight into the caller's memory so that
-// entry data is not copied twice.
-class ArchiveReader {
-public:
-    bool Open(const std::wstring& path) {
-        // Others may read and write the archive meanwhile, as with any plain stream.
-        return file_.OpenRead(path, platform::Share::All) && file_.GetSize(size_);
-    }
-
-    // All `count` bytes or false (a short read at the end of the file is a failure).
-    bool ReadExact(void* out, size_t count) {
-        char* to = static_cast<char*>(out);
-        size_t fromBuffer = count < end_ - begin_ ? count : end_ - begin_;
-        std::memcpy(to, buffer_.get() + begin_, fromBuffer);
-        begin_ += fromBuffer;
-        position_ += fromBuffer;
-        to += fromBuffer;
-        count -= fromBuffer;
-        if (count == 0) return true;
-        size_t got = 0;
-        if (count >= kDirectReadMin) {
-            if (!file_.Read(to, count, got)) return false;
-            position_ += got;
-            return got == count;
-        }
-        if (!file_.Read(buffer_.get(), kBufferSize, got)) return false;
-        begin_ = 0;
-        end_ = got;
-        if (got < count) return false;
-        std::memcpy(to, buffer_.get(), count);
-        begin_ = count;
-        position_ += count;
-        return true;
-    }
-
-    // Moves forward without reading; false when that would pass the end of the file.
-    bool Skip(uint64_t count) {
-        if (count > size_ - position_) return false;
-        uint64_t buffered = end_ - begin_;
-        if (count <= buffered) {
-            begin_ += static_cast<size_t>(count);
-        } else {
-            begin_ = end_ = 0;
-            if (!file_.Skip(count - buffered)) return false;
-        }
-        position_ += count;
-        return true;
-    }
-
-    uint64_t position() const { return position_; }
-    uint64_t size() const { return size_; }
-
-private:
-    static constexpr size_t kBufferSize = 65536;
-    static constexpr size_t kDirectReadMin = kBufferSize / 4;
-    platform::File file_;
-    std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    uint64_t position_ = 0;
-    uint64_t size_ = 0;
-};
 
 bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
     unsigned char header[12];
@@ -131,8 +68,10 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
                    uint32_t entryCount, EntryCheck* check) {
     uint64_t remaining = size;
     while (remaining > 0) {
-        size_t chunk = remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk;
-        if (!reader.ReadExact(buffer, chunk) || !out.Write(buffer, chunk)) return false;
+        size_t chunk = 0;
+        if (!reader.ReadSome(buffer, remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk, chunk) ||
+            !out.Write(buffer, chunk))
+            return false;
         if (check && !check->digest.Update(buffer, chunk)) return false;
         remaining -= chunk;
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), entryIndex, entryCount);
@@ -142,8 +81,10 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 
 // Writes one entry by its planned steps, each noted before it is taken: the missing folders above
 // it, then either the new file, written in place (half the directory updates of a rename), or the
-// new content written beside the existing file and swapped for it, whole, with the previous file
-// kept as the backup until the install is complete. A signed patch's entry is checked before it is
+// new content written beside the existing file and put in its place, whole, with the previous file
+// kept as the backup until the install is complete: by one exchange of the two names where the
+// file system has it (the new content's name then holds the backup), else by ReplaceKeepingBackup.
+// A signed patch's entry is checked before it is
 // put in place; a new file, written where it goes, is then removed again by the undo.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
                 uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
@@ -167,6 +108,12 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
                CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
                EntryIsSigned(check);
     }
+    if (last.step == JournalStep::Swap) {
+        std::wstring aside = JoinPath(gameFolder, last.backup);
+        return out.CreateLike(aside, last.facts) &&
+               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
+               EntryIsSigned(check) && platform::SwapPaths(aside, target);
+    }
     std::wstring temp = JoinPath(gameFolder, steps[step].path);
     return out.CreateExclusive(temp) && CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
            out.Close() && EntryIsSigned(check) &&
@@ -183,6 +130,9 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
         LogEntryFailed("payload archive header", platform::LastSystemError());
         return false;
     }
+    // A record or two per entry, the folders' few more: reserved once rather than grown.
+    state.firstRecord.reserve(entryCount);
+    state.records.reserve(entryCount + entryCount / 4);
     PayloadEntryInfo entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
         entry.rawName.clear();
@@ -324,6 +274,7 @@ bool CreateDirectoryTree(const std::wstring& path) {
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, bool* notSigned) {
     if (notSigned) *notSigned = false;
     LogExtractionStart(archivePath, gameFolder);
+    platform::FolderReuse folders;
     // What a killed run left is put right first, so that the checks below see the game's own files.
     if (!RecoverGameFolder(gameFolder)) {
         LogEntryFailed("folder left by an interrupted install", platform::LastSystemError());
@@ -333,6 +284,7 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     PreflightState plan;
     plan.gameFolder = gameFolder;
     plan.runTag = NewRunTag();
+    plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice);
     if (!PreflightArchive(archivePath, plan, entryCount)) {
         LogNothingWritten();
         return false;

@@ -62,14 +62,22 @@ bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t si
     std::wstring parent = name.substr(0, parentEnd);
     bool exists = false;
     bool folderKnown = state.haveRenamableFolder && state.renamableFolder == parent;
-    if (!platform::CanReplaceFile(target, exists, folderKnown)) return false;
+    platform::FileFacts facts;
+    facts.plainFolder = folderKnown && state.renamableFolderPlain;
+    if (!platform::CanReplaceFile(target, exists, folderKnown, &facts)) return false;
     if (exists) {
         state.renamableFolder = parent;
         state.haveRenamableFolder = true;
+        state.renamableFolderPlain = facts.plainFolder;
     }
     std::wstring key = NameKey(name);
     if (!exists && state.newFiles.insert(key).second) {
         state.records.push_back(JournalRecord{JournalStep::NewFile, name, std::wstring()});
+    } else if (exists && facts.swappable && state.canSwap && facts.device == state.swapDevice) {
+        // A later entry of the same name swaps with the earlier one's file; the undo, last first,
+        // still ends at the file found here.
+        state.records.push_back(JournalRecord{
+            JournalStep::Swap, name, name + kBackupSuffix + state.runTag + L"-" + std::to_wstring(index), facts});
     } else {
         std::wstring own = state.runTag + L"-" + std::to_wstring(index);
         state.records.push_back(JournalRecord{JournalStep::TempFile, name + kTempSuffix + own, std::wstring()});

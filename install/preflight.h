@@ -29,9 +29,14 @@ struct PreflightState {
     // targets is asked once.
     std::wstring renamableFolder;
     bool haveRenamableFolder = false;
+    bool renamableFolderPlain = false;  // see platform::FileFacts::plainFolder
     // Targets that nothing stood at, as the file system compares names: a later entry of the same
     // name replaces the file the earlier one made.
     std::unordered_set<std::wstring> newFiles;
+    // Whether the game folder's file system exchanges two names in one step, and its volume: a
+    // target there is replaced by one swap instead of a backup link and a rename.
+    bool canSwap = false;
+    uint64_t swapDevice = 0;
     // The planned steps, in the order they are taken; entry i's are records[firstRecord[i]] up to
     // the next entry's first.
     std::vector<JournalRecord> records;
@@ -46,8 +51,8 @@ std::wstring NewRunTag();
 // suffixes) is longer than the system allows; when a file or a directory link or other reparse
 // point stands where a folder is needed below the game folder; or when the target is a directory,
 // read-only, locked, or cannot be renamed or deleted (CanReplaceFile). True with the entry's
-// steps planned: the missing folders above it, then either a new file or a temporary file and
-// the replacement that keeps a backup.
+// steps planned: the missing folders above it, then either a new file, a swap of the new content
+// with the existing file, or a temporary file and the replacement that keeps a backup.
 bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t size);
 
 // True when the game folder's volume has room for every entry's bytes and the journal.

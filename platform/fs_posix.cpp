@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +31,81 @@ int OpenFd(const std::wstring& path, int flags, mode_t mode = 0644) {
     return fd;
 }
 
+// The folder held open while a FolderReuse lives (see fs.h): its path and a handle that names
+// nothing but the folder itself.
+struct ReusedFolder {
+    int scopes = 0;
+    std::string path;
+    int fd = -1;
+};
+// Built on first use: an extraction may run before this file's globals are (a test's child does).
+ReusedFolder& Reused() {
+    static ReusedFolder folder;
+    return folder;
+}
+
+void LetFolderGo() {
+    ReusedFolder& held = Reused();
+    if (held.fd >= 0) ::close(held.fd);
+    held.fd = -1;
+    held.path.clear();
+}
+
+// A path as a folder handle and a name within it: the held folder when a FolderReuse lives and the
+// path lies directly in a folder (that folder is held from then on), else the whole path from
+// the working directory.
+struct AtPath {
+    int dir = AT_FDCWD;
+    std::string native;
+    const char* name = nullptr;
+
+    explicit AtPath(const std::wstring& path) : native(NativePath(path)), name(native.c_str()) {
+        size_t slash = native.find_last_of('/');
+        ReusedFolder& held = Reused();
+        if (held.scopes == 0 || slash == std::string::npos || slash == 0 || slash + 1 == native.size()) return;
+        if (held.fd < 0 || native.compare(0, slash, held.path) != 0 || held.path.size() != slash) {
+            LetFolderGo();
+            std::string folder = native.substr(0, slash);
+            int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) return;
+            held.fd = fd;
+            held.path = std::move(folder);
+        }
+        dir = held.fd;
+        name = native.c_str() + slash + 1;
+    }
+    AtPath(const AtPath&) = delete;  // `name` points into `native`
+    AtPath& operator=(const AtPath&) = delete;
+};
+
+int OpenAt(const std::wstring& path, int flags, mode_t mode) {
+    AtPath at(path);
+    int fd;
+    do {
+        fd = ::openat(at.dir, at.name, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The umask, read without changing it (umask() can only set it, which another thread's create could
+// see for a moment). All bits when unknown, so that every mode is set again.
+mode_t ProcessUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status) return 0777;
+    char line[128];
+    unsigned int mask = 0777;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    }
+    std::fclose(status);
+    return static_cast<mode_t>(mask & 0777);
+}
+
+// A default access list decides a new file's mode instead of the umask.
+bool HasNoDefaultAcl(const char* folder) {
+    return ::getxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 && (errno == ENODATA || errno == ENOTSUP);
+}
+
 }  // namespace
 
 PathKind GetPathKind(const std::wstring& path) {
@@ -38,12 +115,14 @@ PathKind GetPathKind(const std::wstring& path) {
 }
 
 MakeDirResult MakeDirectory(const std::wstring& path) {
+    LetFolderGo();
     if (::mkdir(NativePath(path).c_str(), 0755) == 0) return MakeDirResult::Created;
     return errno == EEXIST ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
 }
 
 bool DeletePath(const std::wstring& path) {
-    return ::unlink(NativePath(path).c_str()) == 0;
+    AtPath at(path);
+    return ::unlinkat(at.dir, at.name, 0) == 0;
 }
 
 // No fsync of the file or of the directory: the installer, like tar, leaves durability to the
@@ -60,11 +139,15 @@ bool IsPathTooLong(const std::wstring& path) {
     return NativePath(path).size() >= PATH_MAX;
 }
 
-bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked) {
-    std::string native = NativePath(path);
+bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked, FileFacts* facts) {
+    AtPath at(path);
+    const std::string& native = at.native;
     struct stat st;
     exists = false;
-    if (::stat(native.c_str(), &st) != 0) return errno == ENOENT;
+    // The link itself first: it is what a swap would move. A link is then judged by what it leads to.
+    if (::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    bool link = S_ISLNK(st.st_mode);
+    if (link && ::fstatat(at.dir, at.name, &st, 0) != 0) return errno == ENOENT;
     exists = true;
     // errno is set as opening it for writing would set it, so the caller can tell the reason.
     if (S_ISDIR(st.st_mode)) {
@@ -77,12 +160,61 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked) 
         errno = EACCES;
         return false;
     }
-    if (::access(native.c_str(), W_OK) != 0) return false;
+    if (::faccessat(at.dir, at.name, W_OK, 0) != 0) return false;
+    if (facts) {
+        facts->device = static_cast<uint64_t>(st.st_dev);
+        facts->identity = static_cast<uint64_t>(st.st_ino);
+        facts->mode = static_cast<uint32_t>(st.st_mode & 07777);
+        facts->owner = static_cast<uint32_t>(st.st_uid);
+        facts->group = static_cast<uint32_t>(st.st_gid);
+        facts->swappable = !link && S_ISREG(st.st_mode);
+    }
     if (folderChecked) return true;
     // The file is renamed aside and another put in its place: its folder must allow that.
     size_t slash = native.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
-    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return false;
+    if (facts) facts->plainFolder = HasNoDefaultAcl(folder.c_str());
+    return true;
+}
+
+bool FolderCanSwap(const std::wstring& folder, uint64_t& device) {
+    std::string native = NativePath(folder);
+    struct statfs fs;
+    struct stat st;
+    if (::statfs(native.c_str(), &fs) != 0 || ::stat(native.c_str(), &st) != 0) return false;
+    device = static_cast<uint64_t>(st.st_dev);
+    // The local file systems whose rename exchanges two names in one step. Others (network, FUSE,
+    // FAT, NTFS drivers) keep the link-and-rename way, which every POSIX file system has.
+    static const unsigned long kSwapping[] = {
+        0xEF53,      // ext2, ext3, ext4
+        0x01021994,  // tmpfs
+        0x58465342,  // xfs
+        0x9123683E,  // btrfs
+        0xF2F52010,  // f2fs
+    };
+    for (unsigned long magic : kSwapping) {
+        if (static_cast<unsigned long>(fs.f_type) == magic) return true;
+    }
+    return false;
+}
+
+bool SwapPaths(const std::wstring& first, const std::wstring& second) {
+    AtPath at(first);
+    std::string other = NativePath(second);
+    const ReusedFolder& held = Reused();
+    size_t slash = other.find_last_of('/');
+    // Both names in the held folder: one handle for both; else whole paths.
+    if (at.dir != AT_FDCWD && slash == held.path.size() && other.compare(0, slash, held.path) == 0)
+        return ::renameat2(at.dir, at.name, at.dir, other.c_str() + slash + 1, RENAME_EXCHANGE) == 0;
+    return ::renameat2(AT_FDCWD, at.native.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+bool IsSameFile(const std::wstring& path, const FileFacts& facts) {
+    AtPath at(path);
+    struct stat st;
+    return ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           static_cast<uint64_t>(st.st_dev) == facts.device && static_cast<uint64_t>(st.st_ino) == facts.identity;
 }
 
 bool IsLink(const std::wstring& path) {
@@ -91,11 +223,13 @@ bool IsLink(const std::wstring& path) {
 }
 
 bool PathExists(const std::wstring& path) {
+    AtPath at(path);
     struct stat st;
-    return ::lstat(NativePath(path).c_str(), &st) == 0;
+    return ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool RemoveEmptyDirectory(const std::wstring& path) {
+    LetFolderGo();
     return ::rmdir(NativePath(path).c_str()) == 0;
 }
 
@@ -131,6 +265,14 @@ bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& t
 
 bool NamesIgnoreCase() {
     return false;
+}
+
+FolderReuse::FolderReuse() {
+    ++Reused().scopes;
+}
+
+FolderReuse::~FolderReuse() {
+    if (--Reused().scopes == 0) LetFolderGo();
 }
 
 std::wstring ExecutablePath() {
@@ -198,7 +340,7 @@ bool File::CreateNew(const std::wstring& path) {
 bool File::CreateExclusive(const std::wstring& path) {
     Close();
     EnsureState(state_);
-    state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    state_->fd = OpenAt(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
     return state_->fd >= 0;
 }
 
@@ -271,6 +413,23 @@ bool File::GetSize(uint64_t& size) {
 
 bool File::Flush() {
     return IsOpen() && ::fsync(state_->fd) == 0;
+}
+
+bool File::CreateLike(const std::wstring& path, const FileFacts& facts) {
+    Close();
+    EnsureState(state_);
+    state_->fd = OpenAt(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(facts.mode & 0777));
+    if (state_->fd < 0) return false;
+    static const uid_t kUser = ::geteuid();
+    static const gid_t kGroup = ::getegid();
+    static const mode_t kUmask = ProcessUmask();
+    bool ours = facts.owner == kUser && facts.group == kGroup;
+    // The open gave the mode exactly unless the umask or a default access list took bits away, or
+    // the mode has bits an open never sets; then, and for another owner, the mode is set again.
+    if (ours && facts.plainFolder && (facts.mode & 07000) == 0 && (facts.mode & kUmask) == 0) return true;
+    // The owner first: changing it may clear set-id bits, which the mode then puts back.
+    if (!ours && ::fchown(state_->fd, facts.owner, facts.group) != 0 && errno != EPERM) return false;
+    return ::fchmod(state_->fd, static_cast<mode_t>(facts.mode)) == 0;
 }
 
 bool File::Close() {

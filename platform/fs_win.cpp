@@ -50,7 +50,7 @@ bool IsPathTooLong(const std::wstring& path) {
 
 // The probe below opens the file for deletion, which answers for its folder too: `folderChecked`
 // changes nothing here.
-bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked*/) {
+bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked*/, FileFacts* /*facts*/) {
     DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     // A folder above it missing too is fine: the extraction makes it (a file in its way is
@@ -68,6 +68,21 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return probe.valid();
+}
+
+// Windows has no call that exchanges two names; ReplaceFileW, which keeps the target's attributes,
+// security descriptor and streams, is the way there.
+bool FolderCanSwap(const std::wstring& /*folder*/, uint64_t& /*device*/) {
+    return false;
+}
+
+bool SwapPaths(const std::wstring& /*first*/, const std::wstring& /*second*/) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool IsSameFile(const std::wstring& /*path*/, const FileFacts& /*facts*/) {
+    return false;
 }
 
 bool IsLink(const std::wstring& path) {
@@ -110,6 +125,9 @@ bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& t
 bool NamesIgnoreCase() {
     return true;
 }
+
+FolderReuse::FolderReuse() = default;
+FolderReuse::~FolderReuse() = default;
 
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
@@ -240,6 +258,10 @@ bool File::GetSize(uint64_t& size) {
 
 bool File::Flush() {
     return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE;
+}
+
+bool File::CreateLike(const std::wstring& path, const FileFacts& /*facts*/) {
+    return CreateExclusive(path);
 }
 
 bool File::Close() {
