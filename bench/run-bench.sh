@@ -5,7 +5,8 @@
 #   extraction: ~1 GiB in 64 files, and 20,000 files of 4 KiB, against `tar -xf` of the same files
 #   digest:     one 1 GiB file against `openssl dgst -sha256`
 #   guarantee:  the same two payloads replacing existing files, all or nothing (ExtractPayload)
-#               against the previous path without undo, in turns inside one process
+#               against the previous path without undo (same archive reader; each file written
+#               beside its target and renamed over it), in turns inside one process
 #   signing:    `patchtool apply` of a signed 1 GiB patch in 64 files, every entry checked, against
 #               the same apply unchecked (tools/bench-signed-apply.sh), on disk and in RAM
 # Each figure is the best of three runs with a warm page cache, the reference and ours taking

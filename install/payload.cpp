@@ -31,7 +31,7 @@ bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
 }
 
 // Reads one entry's name and size and checks the name; the reader then stands at the data.
-bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry) {
+bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry, bool checkName = true) {
     unsigned char field[8];
     if (!reader.ReadExact(field, 4)) return false;
     // nameLength 0 or negative wraps around to a large value: one test covers 1..32768.
@@ -46,7 +46,7 @@ bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry) {
     for (wchar_t& c : entry.name) {
         if (c == L'/') c = L'\\';
     }
-    return IsSafeRelativePath(entry.name);
+    return !checkName || IsSafeRelativePath(entry.name);
 }
 
 // One entry of a signed patch: its digest as it streams by, and where it stands in the archive.
@@ -84,22 +84,22 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 // new content written beside the existing file and put in its place, whole, with the previous file
 // kept as the backup until the install is complete: by one exchange of the two names where the
 // file system has it (the new content's name then holds the backup), else by ReplaceKeepingBackup.
-// A signed patch's entry is checked before it is
-// put in place; a new file, written where it goes, is then removed again by the undo.
+// A signed patch's entry is checked before it is put in place; a new file, written where it goes,
+// is then removed again by the undo.
 bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
                 uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
                 EntryCheck* check) {
+    // The archive may have changed since it was checked: its entry must be the one planned.
+    const std::vector<JournalRecord>& steps = journal.planned();
+    const JournalRecord& last = steps[endStep - 1];
+    if (last.path != entry.name) return false;
     if (check && !check->digest.Begin(entry.rawName, entry.size)) return false;
     if (!journal.NoteThrough(endStep)) return false;
-    const std::vector<JournalRecord>& steps = journal.planned();
     size_t step = firstStep;
     for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
         if (platform::MakeDirectory(JoinPath(gameFolder, steps[step].path)) == platform::MakeDirResult::Failed)
             return false;
     }
-    // The archive may have changed since it was checked: its entry must be the one planned.
-    const JournalRecord& last = steps[endStep - 1];
-    if (last.path != entry.name) return false;
     std::wstring target = JoinPath(gameFolder, entry.name);
     platform::File out;
     // The close is checked: a write error can surface only when the last data is handed over.
@@ -171,7 +171,8 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
         entry.rawName.clear();
-        if (!ReadEntryHeader(reader, entry)) {
+        // The name is not checked again: WriteEntry takes it only when it is the planned one.
+        if (!ReadEntryHeader(reader, entry, false)) {
             LogEntryRefused(i, entry.rawName);
             return false;
         }
