@@ -21,6 +21,11 @@ std::wstring GetExeDirectory() {
 
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& name) {
     if (directory.empty()) return name;
-    if (IsPathSeparator(directory.back())) return directory + name;
-    return directory + L'\\' + name;
+    // One allocation: the joins run once or twice for every file an extraction writes.
+    std::wstring path;
+    path.reserve(directory.size() + 1 + name.size());
+    path += directory;
+    if (!IsPathSeparator(directory.back())) path += L'\\';
+    path += name;
+    return path;
 }

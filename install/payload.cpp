@@ -111,8 +111,9 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
     if (last.step == JournalStep::Swap) {
         std::wstring aside = JoinPath(gameFolder, last.backup);
         return out.CreateLike(aside, last.facts) &&
-               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
-               EntryIsSigned(check) && platform::SwapPaths(aside, target);
+               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
+               (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
+               platform::SwapPaths(aside, target);
     }
     std::wstring temp = JoinPath(gameFolder, steps[step].path);
     return out.CreateExclusive(temp) && CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
@@ -285,7 +286,7 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     PreflightState plan;
     plan.gameFolder = gameFolder;
     plan.runTag = NewRunTag();
-    plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice);
+    plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice, plan.swapInMemory);
     if (!PreflightArchive(archivePath, plan, entryCount)) {
         LogNothingWritten();
         return false;

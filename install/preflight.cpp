@@ -44,44 +44,77 @@ std::wstring NewRunTag() {
     return text;
 }
 
+namespace {
+
+// The name of one of the install's own files beside `name`: the suffix, the run's tag, the entry.
+std::wstring OwnName(const std::wstring& name, const wchar_t* suffix, const std::wstring& runTag, uint32_t index) {
+    wchar_t digits[11];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + index % 10);
+        index /= 10;
+    } while (index != 0);
+    std::wstring own;
+    own.reserve(name.size() + kLongestOwnSuffix);
+    own += name;
+    own += suffix;
+    own += runTag;
+    own += L'-';
+    while (count > 0) own += digits[--count];
+    return own;
+}
+
+// True when `name`'s folder part (its first `length` characters) is `folder`.
+bool InFolder(const std::wstring& name, size_t length, const std::wstring& folder) {
+    return length == folder.size() && name.compare(0, length, folder) == 0;
+}
+
+}  // namespace
+
 bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t size) {
     std::wstring target = JoinPath(state.gameFolder, name);
-    if (platform::IsPathTooLong(target + std::wstring(kLongestOwnSuffix, L'x'))) return false;
+    if (platform::IsPathTooLong(target, kLongestOwnSuffix)) return false;
     uint32_t index = static_cast<uint32_t>(state.firstRecord.size());
     state.firstRecord.push_back(state.records.size());
-    size_t parentEnd = 0;
-    for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos; at = name.find_first_of(L"\\/", at + 1)) {
-        parentEnd = at;
-        std::wstring folder = name.substr(0, at);
-        if (state.folders.count(NameKey(folder))) continue;
-        bool missing = false;
-        if (!IsPlainOrMissingFolder(JoinPath(state.gameFolder, folder), missing)) return false;
-        if (missing) state.records.push_back(JournalRecord{JournalStep::MadeFolder, folder, std::wstring()});
-        state.folders.insert(NameKey(folder));
+    size_t parentEnd = name.find_last_of(L"\\/");
+    if (parentEnd == std::wstring::npos) parentEnd = 0;
+    // Most entries share the previous one's folder, whose folders are known already.
+    if (!state.haveLastParent || !InFolder(name, parentEnd, state.lastParent)) {
+        for (size_t at = name.find_first_of(L"\\/"); at != std::wstring::npos && at <= parentEnd;
+             at = name.find_first_of(L"\\/", at + 1)) {
+            std::wstring folder = name.substr(0, at);
+            if (state.folders.count(NameKey(folder))) continue;
+            bool missing = false;
+            if (!IsPlainOrMissingFolder(JoinPath(state.gameFolder, folder), missing)) return false;
+            if (missing) state.records.push_back(JournalRecord{JournalStep::MadeFolder, folder, std::wstring()});
+            state.folders.insert(NameKey(folder));
+        }
+        state.lastParent.assign(name, 0, parentEnd);
+        state.haveLastParent = true;
     }
-    std::wstring parent = name.substr(0, parentEnd);
     bool exists = false;
-    bool folderKnown = state.haveRenamableFolder && state.renamableFolder == parent;
+    bool folderKnown = state.haveRenamableFolder && InFolder(name, parentEnd, state.renamableFolder);
     platform::FileFacts facts;
     facts.plainFolder = folderKnown && state.renamableFolderPlain;
     if (!platform::CanReplaceFile(target, exists, folderKnown, &facts)) return false;
-    if (exists) {
-        state.renamableFolder = parent;
+    if (exists && !folderKnown) {
+        state.renamableFolder.assign(name, 0, parentEnd);
         state.haveRenamableFolder = true;
         state.renamableFolderPlain = facts.plainFolder;
     }
-    std::wstring key = NameKey(name);
-    if (!exists && state.newFiles.insert(key).second) {
+    if (!exists && state.newFiles.insert(NameKey(name)).second) {
         state.records.push_back(JournalRecord{JournalStep::NewFile, name, std::wstring()});
     } else if (exists && facts.swappable && state.canSwap && facts.device == state.swapDevice) {
+        facts.inMemory = state.swapInMemory;
         // A later entry of the same name swaps with the earlier one's file; the undo, last first,
         // still ends at the file found here.
-        state.records.push_back(JournalRecord{
-            JournalStep::Swap, name, name + kBackupSuffix + state.runTag + L"-" + std::to_wstring(index), facts});
+        state.records.push_back(
+            JournalRecord{JournalStep::Swap, name, OwnName(name, kBackupSuffix, state.runTag, index), facts});
     } else {
-        std::wstring own = state.runTag + L"-" + std::to_wstring(index);
-        state.records.push_back(JournalRecord{JournalStep::TempFile, name + kTempSuffix + own, std::wstring()});
-        state.records.push_back(JournalRecord{JournalStep::Replace, name, name + kBackupSuffix + own});
+        state.records.push_back(
+            JournalRecord{JournalStep::TempFile, OwnName(name, kTempSuffix, state.runTag, index), std::wstring()});
+        state.records.push_back(
+            JournalRecord{JournalStep::Replace, name, OwnName(name, kBackupSuffix, state.runTag, index)});
     }
     state.bytesToWrite += size;
     return true;

@@ -25,6 +25,9 @@ struct PreflightState {
     // Folders below the game folder already found to be plain directories, or missing and planned
     // to be made, keyed as the file system compares names.
     std::unordered_set<std::wstring> folders;
+    // The folder part of the previous entry's name, whose folders are all in `folders`.
+    std::wstring lastParent;
+    bool haveLastParent = false;
     // The last folder holding a target found to allow the renames, so that a folder of many
     // targets is asked once.
     std::wstring renamableFolder;
@@ -37,6 +40,7 @@ struct PreflightState {
     // target there is replaced by one swap instead of a backup link and a rename.
     bool canSwap = false;
     uint64_t swapDevice = 0;
+    bool swapInMemory = false;
     // The planned steps, in the order they are taken; entry i's are records[firstRecord[i]] up to
     // the next entry's first.
     std::vector<JournalRecord> records;

@@ -24,9 +24,10 @@ bool DeletePath(const std::wstring& path);
 // never a mix. Both must be on one volume. The rename is not forced to the disk (see fs_posix.cpp).
 bool ReplacePath(const std::wstring& from, const std::wstring& to);
 
-// True when the path is longer than any path the system can open (POSIX: PATH_MAX bytes of UTF-8;
-// Windows: 32767 UTF-16 units), so no file or directory of that name can exist or be made.
-bool IsPathTooLong(const std::wstring& path);
+// True when the path, with `extra` more ASCII characters after it, is longer than any path the
+// system can open (POSIX: PATH_MAX bytes of UTF-8; Windows: 32767 UTF-16 units), so no file or
+// directory of that name can exist or be made.
+bool IsPathTooLong(const std::wstring& path, size_t extra = 0);
 
 // What CanReplaceFile learned of an existing target, so that the write need not ask again.
 struct FileFacts {
@@ -39,6 +40,8 @@ struct FileFacts {
     // Files made in its folder get the mode asked for less the umask (no default access list).
     // Found by CanReplaceFile when it checks the folder; with `folderChecked` the caller sets it.
     bool plainFolder = false;
+    // On a file system held in memory only, where there is nothing to flush (see StartFlush).
+    bool inMemory = false;
 };
 
 // True when a file may be written at `path`: nothing is there yet, not even the folder above it
@@ -52,9 +55,9 @@ struct FileFacts {
 bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked = false, FileFacts* facts = nullptr);
 
 // True when files in `folder` can exchange names in one step (SwapPaths), with `device` the
-// folder's volume: Linux file systems known to do so. Always false on Windows, which has no such
-// call; there ReplaceKeepingBackup is the one way.
-bool FolderCanSwap(const std::wstring& folder, uint64_t& device);
+// folder's volume and `inMemory` whether it lives in memory only: Linux file systems known to do
+// so. Always false on Windows, which has no such call; there ReplaceKeepingBackup is the one way.
+bool FolderCanSwap(const std::wstring& folder, uint64_t& device, bool& inMemory);
 
 // Exchanges the files at two existing paths of one volume in one step: afterwards each name holds
 // the other's file, and at no moment is either name missing. False with nothing changed when the
@@ -152,6 +155,10 @@ public:
     bool GetSize(uint64_t& size);
     // Forces written data to the disk.
     bool Flush();
+    // Starts writing the data to the disk without waiting for it, as ext4 does by itself for a
+    // file renamed over another: done before the file takes another's place by SwapPaths, which
+    // file systems do not treat so, so that a power cut soon after finds data, not an empty file.
+    bool StartFlush();
     // As CreateExclusive, the new file taking the owner and mode of the file `facts` describes (the
     // owner only when the user may give a file away, as cp -p does), so that it can take that
     // file's place with SwapPaths. Windows gives it an ordinary new file's attributes.

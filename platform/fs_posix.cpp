@@ -133,10 +133,10 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
-bool IsPathTooLong(const std::wstring& path) {
+bool IsPathTooLong(const std::wstring& path, size_t extra) {
     // Every code point takes at least one byte: only a long text needs converting.
-    if (path.size() < PATH_MAX / 4) return false;
-    return NativePath(path).size() >= PATH_MAX;
+    if (path.size() + extra < PATH_MAX / 4) return false;
+    return NativePath(path).size() + extra >= PATH_MAX;
 }
 
 bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked, FileFacts* facts) {
@@ -178,17 +178,19 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked, 
     return true;
 }
 
-bool FolderCanSwap(const std::wstring& folder, uint64_t& device) {
+bool FolderCanSwap(const std::wstring& folder, uint64_t& device, bool& inMemory) {
     std::string native = NativePath(folder);
     struct statfs fs;
     struct stat st;
     if (::statfs(native.c_str(), &fs) != 0 || ::stat(native.c_str(), &st) != 0) return false;
     device = static_cast<uint64_t>(st.st_dev);
+    constexpr unsigned long kTmpfs = 0x01021994;
+    inMemory = static_cast<unsigned long>(fs.f_type) == kTmpfs;
     // The local file systems whose rename exchanges two names in one step. Others (network, FUSE,
     // FAT, NTFS drivers) keep the link-and-rename way, which every POSIX file system has.
     static const unsigned long kSwapping[] = {
-        0xEF53,      // ext2, ext3, ext4
-        0x01021994,  // tmpfs
+        0xEF53,  // ext2, ext3, ext4
+        kTmpfs,
         0x58465342,  // xfs
         0x9123683E,  // btrfs
         0xF2F52010,  // f2fs
@@ -413,6 +415,10 @@ bool File::GetSize(uint64_t& size) {
 
 bool File::Flush() {
     return IsOpen() && ::fsync(state_->fd) == 0;
+}
+
+bool File::StartFlush() {
+    return IsOpen() && ::sync_file_range(state_->fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
 bool File::CreateLike(const std::wstring& path, const FileFacts& facts) {

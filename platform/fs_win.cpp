@@ -44,8 +44,8 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool IsPathTooLong(const std::wstring& path) {
-    return SystemPath(path).size() >= 32767;
+bool IsPathTooLong(const std::wstring& path, size_t extra) {
+    return SystemPath(path).size() + extra >= 32767;
 }
 
 // The probe below opens the file for deletion, which answers for its folder too: `folderChecked`
@@ -72,7 +72,7 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked
 
 // Windows has no call that exchanges two names; ReplaceFileW, which keeps the target's attributes,
 // security descriptor and streams, is the way there.
-bool FolderCanSwap(const std::wstring& /*folder*/, uint64_t& /*device*/) {
+bool FolderCanSwap(const std::wstring& /*folder*/, uint64_t& /*device*/, bool& /*inMemory*/) {
     return false;
 }
 
@@ -258,6 +258,11 @@ bool File::GetSize(uint64_t& size) {
 
 bool File::Flush() {
     return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE;
+}
+
+// The Windows build never swaps (see FolderCanSwap); ReplaceFileW has its own order of writes.
+bool File::StartFlush() {
+    return IsOpen();
 }
 
 bool File::CreateLike(const std::wstring& path, const FileFacts& /*facts*/) {
