@@ -101,6 +101,13 @@ mode_t ProcessUmask() {
     return static_cast<mode_t>(mask & 0777);
 }
 
+// A file made now would have this owner and group: no chown needed to carry them over.
+bool OwnedByUs(uid_t owner, gid_t group) {
+    static const uid_t kUser = ::geteuid();
+    static const gid_t kGroup = ::getegid();
+    return owner == kUser && group == kGroup;
+}
+
 // A default access list decides a new file's mode instead of the umask.
 bool HasNoDefaultAcl(const char* folder) {
     return ::getxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 && (errno == ENODATA || errno == ENOTSUP);
@@ -253,9 +260,7 @@ bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& t
     if (!S_ISLNK(st.st_mode)) {
         // The owner first: changing it may clear set-id bits, which the mode then puts back.
         // A user who may not give a file away keeps their own ownership, as cp -p does.
-        static const uid_t kUser = ::geteuid();
-        static const gid_t kGroup = ::getegid();
-        bool ours = st.st_uid == kUser && st.st_gid == kGroup;
+        bool ours = OwnedByUs(st.st_uid, st.st_gid);
         if (!ours && ::lchown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
         if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return false;
     }
@@ -426,10 +431,8 @@ bool File::CreateLike(const std::wstring& path, const FileFacts& facts) {
     EnsureState(state_);
     state_->fd = OpenAt(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(facts.mode & 0777));
     if (state_->fd < 0) return false;
-    static const uid_t kUser = ::geteuid();
-    static const gid_t kGroup = ::getegid();
     static const mode_t kUmask = ProcessUmask();
-    bool ours = facts.owner == kUser && facts.group == kGroup;
+    bool ours = OwnedByUs(facts.owner, facts.group);
     // The open gave the mode exactly unless the umask or a default access list took bits away, or
     // the mode has bits an open never sets; then, and for another owner, the mode is set again.
     if (ours && facts.plainFolder && (facts.mode & 07000) == 0 && (facts.mode & kUmask) == 0) return true;
