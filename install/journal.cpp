@@ -175,13 +175,24 @@ bool HasLeftoverJournal(const std::wstring& gameFolder) {
     return platform::PathExists(JoinPath(gameFolder, kJournalFileName));
 }
 
-bool RecoverGameFolder(const std::wstring& gameFolder) {
+bool RecoverGameFolder(const std::wstring& gameFolder, RecoveryReport* report) {
+    RecoveryReport ignored;
+    RecoveryReport& out = report ? *report : ignored;
+    out = RecoveryReport();
     std::wstring journalPath = JoinPath(gameFolder, kJournalFileName);
     if (!platform::PathExists(journalPath)) return true;
     std::string bytes;
     std::vector<JournalRecord> records;
-    if (!ReadWholeJournal(journalPath, bytes) || !ParseJournal(bytes.data(), bytes.size(), records)) return false;
-    return UndoJournalRecords(gameFolder, records) && platform::DeletePath(journalPath);
+    if (!ReadWholeJournal(journalPath, bytes) || !ParseJournal(bytes.data(), bytes.size(), records)) {
+        out.refused = true;
+        out.refusedRecord = "the journal cannot be read or is malformed";
+        return false;
+    }
+    if (!UndoJournalRecords(gameFolder, records)) {
+        out.leftBehind.push_back(kJournalFileName);
+        return false;
+    }
+    return platform::DeletePath(journalPath);
 }
 
 namespace {

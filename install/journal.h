@@ -40,11 +40,19 @@ struct JournalRecord {
 // reach outside the game folder), a record after Committed, or more than kMaxJournalBytes.
 bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& records);
 
+// What a recovery that did not finish came to.
+struct RecoveryReport {
+    bool refused = false;       // the journal was refused whole: nothing was changed
+    std::string refusedRecord;  // which record, for the log ("record 3: ...")
+    // An undo step failed: what is not as it was, relative to the game folder.
+    std::vector<std::wstring> leftBehind;
+};
+
 // Finishes or undoes what a journal left in the game folder says, then deletes the journal. True
 // when there was none or the folder is restored (or, after Committed, cleaned); false, with the
-// journal kept, when a step cannot be undone or the journal is malformed. Refuses to act through a
-// directory link below the game folder.
-bool RecoverGameFolder(const std::wstring& gameFolder);
+// journal kept, when a step cannot be undone or the journal is malformed or refused. `report` (may
+// be null) tells which.
+bool RecoverGameFolder(const std::wstring& gameFolder, RecoveryReport* report = nullptr);
 
 // True when a journal lies in the folder.
 bool HasLeftoverJournal(const std::wstring& gameFolder);

@@ -273,13 +273,20 @@ bool CreateDirectoryTree(const std::wstring& path) {
     return true;
 }
 
-bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, bool* notSigned) {
-    if (notSigned) *notSigned = false;
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, ExtractReport* report) {
+    ExtractReport ignored;
+    ExtractReport& out = report ? *report : ignored;
+    out = ExtractReport();
     LogExtractionStart(archivePath, gameFolder);
     platform::FolderReuse folders;
     // What a killed run left is put right first, so that the checks below see the game's own files.
-    if (!RecoverGameFolder(gameFolder)) {
-        LogEntryFailed("folder left by an interrupted install", platform::LastSystemError());
+    RecoveryReport recovery;
+    if (!RecoverGameFolder(gameFolder, &recovery)) {
+        out.failure = recovery.refused ? ExtractFailure::JournalRefused : ExtractFailure::NotRestored;
+        out.entry = "folder left by an interrupted install";
+        out.systemError = platform::LastSystemError();
+        out.leftBehind = std::move(recovery.leftBehind);
+        LogEntryFailed(out.entry, out.systemError);
         return false;
     }
     uint32_t entryCount = 0;
@@ -287,21 +294,27 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     plan.gameFolder = gameFolder;
     plan.runTag = NewRunTag();
     plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice, plan.swapInMemory);
+    out.failure = ExtractFailure::Refused;
     if (!PreflightArchive(archivePath, plan, entryCount)) {
         LogNothingWritten();
         return false;
     }
     // A signed patch holds exactly the signed entries: one dropped after start-up is a changed patch.
     if (gPatchSigned && entryCount != gPatchSignature.payloadEntries.size()) {
-        if (notSigned) *notSigned = true;
-        LogEntryFailed("payload entry count (not the signed one)", 0);
+        out.failure = ExtractFailure::NotSigned;
+        out.entry = "payload entry count (not the signed one)";
+        LogEntryFailed(out.entry, 0);
         LogNothingWritten();
         return false;
     }
+    out.failure = ExtractFailure::None;
     if (entryCount == 0) return true;
     InstallJournal journal;
     if (!journal.Begin(gameFolder, std::move(plan.records))) {
-        LogEntryFailed("install journal", platform::LastSystemError());
+        out.failure = ExtractFailure::Refused;
+        out.entry = "install journal";
+        out.systemError = platform::LastSystemError();
+        LogEntryFailed(out.entry, out.systemError);
         return false;
     }
     EntryCheck check;
@@ -309,8 +322,11 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
         journal.Commit()) {
         return true;
     }
-    if (notSigned) *notSigned = check.mismatch;
-    LogFolderRestored(journal.Undo());
+    bool restored = journal.Undo();
+    out.failure = !restored        ? ExtractFailure::NotRestored
+                  : check.mismatch ? ExtractFailure::NotSigned
+                                   : ExtractFailure::WriteFailed;
+    LogFolderRestored(restored);
     return false;
 }
 

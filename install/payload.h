@@ -16,6 +16,24 @@ constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
 constexpr uint32_t kMaxPayloadEntries = 200000;
 constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
 
+// What an extraction that did not install came to, for the caller to tell the user.
+enum class ExtractFailure {
+    None,
+    Refused,         // stopped before its first write: the archive, a target, the journal or the space
+    NotSigned,       // an entry of a signed patch is not the signed content; the folder is as it was
+    WriteFailed,     // a step failed and every step taken was undone: the folder is as it was
+    NotRestored,     // a step failed and undoing it failed too: the journal and backups stay for a rerun
+    JournalRefused,  // a journal left in the folder was refused whole; nothing was changed
+};
+
+struct ExtractReport {
+    ExtractFailure failure = ExtractFailure::None;
+    std::string entry;         // the failing entry as the archive names it, or what else failed
+    uint32_t systemError = 0;  // 0 when no system call failed (the archive or a check was at fault)
+    // NotRestored: what is not as it was, relative to the game folder ("\" between folders).
+    std::vector<std::wstring> leftBehind;
+};
+
 // Writes every entry of the archive into the game folder, in archive order, creating folders on
 // the way, all or nothing. First a journal that a killed run left in the folder is acted on
 // (RecoverGameFolder). Then the whole archive and every target are checked before the first byte
@@ -24,12 +42,11 @@ constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
 // so a failure while writing puts back every replaced file, removes every created file and
 // folder, and leaves no file of the install behind. Replaced files keep their attributes (mode and
 // owner natively). Never writes outside `gameFolder`. True when every entry was written (also for
-// an archive without entries, which touches nothing); false with the folder as it was before.
-// When a signed patch was loaded (gPatchSigned), the archive must hold exactly the signed entries
-// and each entry's bytes are checked against its signed digest before it is put in place;
-// `notSigned` (may be null) is set when that is why the extraction failed. Each step is reported
-// to the install log when one is open.
-bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, bool* notSigned = nullptr);
+// an archive without entries, which touches nothing); false otherwise, with `report` (may be null)
+// saying how far it came. When a signed patch was loaded (gPatchSigned), the archive must hold
+// exactly the signed entries and each entry's bytes are checked against its signed digest before
+// it is put in place. Each step is reported to the install log when one is open.
+bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, ExtractReport* report = nullptr);
 
 // The test every entry name passes before anything is written for it. Refuses empty names, colons,
 // NUL characters, a leading separator, and any segment that is empty, "..", a reserved Windows

@@ -101,9 +101,9 @@ void RunInstall() {
     SetStatus(UiTextRow::StatusInstalling);
     SetStatus(UiTextRow::StatusExtracting);
     // A signed patch's entries are each checked before they are put in place.
-    bool notSigned = false;
-    if (!ExtractPayload(archivePath, extractionFolder, &notSigned)) {
-        if (notSigned) {
+    ExtractReport report;
+    if (!ExtractPayload(archivePath, extractionFolder, &report)) {
+        if (report.failure == ExtractFailure::NotSigned) {
             FailAndEnable(UiTextRow::ErrorDamagedPatch, "damaged patch", logPath);
         } else {
             FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);

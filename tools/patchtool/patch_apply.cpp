@@ -237,8 +237,9 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     view.terminal = options.terminal;
     view.barWidth = options.barWidth;
     if (options.progress) SetWorkObserver(DrawProgress, &view);
-    bool notSigned = false;
-    bool extracted = ExtractPayload(payloadPath, extractionFolder, &notSigned);
+    ExtractReport report;
+    bool extracted = ExtractPayload(payloadPath, extractionFolder, &report);
+    bool notSigned = report.failure == ExtractFailure::NotSigned;
     SetWorkObserver(nullptr, nullptr);
     if (view.drawn) out << "\n";
     LogResult(extracted ? "installed" : notSigned ? "damaged patch" : "extraction failed");
