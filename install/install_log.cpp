@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "common/paths.h"
-#include "install/payload.h"
+#include "install/safe_path.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"

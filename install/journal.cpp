@@ -6,12 +6,17 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
-#include "install/payload.h"
+#include "install/safe_path.h"
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr char kJournalMagic[8] = {'P', 'T', 'J', 'R', 'N', 'L', '0', '1'};
+// The first format carries no binding to its folder; journals it wrote are still recovered.
+constexpr char kJournalMagicUnbound[8] = {'P', 'T', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kJournalMagic[8] = {'P', 'T', 'J', 'R', 'N', 'L', '0', '2'};
+constexpr size_t kMagicBytes = sizeof(kJournalMagic);
+constexpr size_t kBindingBytes = 16;
 
 // A Swap record ends with the replaced file's device and identity.
 constexpr size_t kIdentityBytes = 16;
@@ -45,24 +50,46 @@ Field ReadPath(const unsigned char* data, size_t size, size_t& at, std::wstring&
     return IsSafeRelativePath(path) ? Field::Ok : Field::Bad;
 }
 
+// The magic and, in the current format, the folder binding; `at` is then where records begin.
+// A run killed as it began leaves the header cut short: nothing was done yet.
+enum class Header { Ok, CutShort, Bad };
+Header ReadHeader(const char* data, size_t size, size_t& at, JournalBinding& binding) {
+    binding = JournalBinding();
+    size_t magic = size < kMagicBytes ? size : kMagicBytes;
+    bool current = std::memcmp(data, kJournalMagic, magic) == 0;
+    if (!current && std::memcmp(data, kJournalMagicUnbound, magic) != 0) return Header::Bad;
+    if (size < kMagicBytes) return Header::CutShort;
+    at = kMagicBytes;
+    if (!current) return Header::Ok;
+    if (size < kMagicBytes + kBindingBytes) return Header::CutShort;
+    binding.present = true;
+    binding.device = LoadU64(reinterpret_cast<const unsigned char*>(data) + at);
+    binding.identity = LoadU64(reinterpret_cast<const unsigned char*>(data) + at + 8);
+    at += kBindingBytes;
+    return Header::Ok;
+}
+
 }  // namespace
 
 // Layout of the journal file, integers little-endian, written front to back and never rewritten:
-//   header  magic "PTJRNL01" (8 bytes)
+//   header  magic "PTJRNL02" (8 bytes), then the game folder's device and identity, u64 each
+//           (the first format, "PTJRNL01", has the magic alone)
 //   record  step (1 byte: 'D', 'N', 'T', 'B', 'S' or 'C', see JournalStep), then the step's paths:
 //           one for D, N and T, two (the file, then its backup) for B and S, none for C; S then
 //           holds the replaced file's device and identity, u64 each;
 //   path    length u32 (1 to kMaxJournalPathBytes), UTF-8 bytes, relative to the game folder.
 // A record is noted before its step is taken, so a killed run leaves at most one record (or the
-// magic) cut short, at the end. Nothing may follow C. The file is read only when it is at most kMaxJournalBytes.
-bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& records) {
+// header) cut short, at the end. Nothing may follow C. The file is read only when it is at most
+// kMaxJournalBytes.
+bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& records, JournalBinding* binding) {
     records.clear();
+    JournalBinding ignored;
+    JournalBinding& bound = binding ? *binding : ignored;
     if (size > kMaxJournalBytes) return false;
-    // A run killed as it began leaves the magic cut short: nothing was done yet.
-    if (size < sizeof(kJournalMagic)) return std::memcmp(data, kJournalMagic, size) == 0;
-    if (std::memcmp(data, kJournalMagic, sizeof(kJournalMagic)) != 0) return false;
+    size_t at = 0;
+    Header header = ReadHeader(data, size, at, bound);
+    if (header != Header::Ok) return header == Header::CutShort;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
-    size_t at = sizeof(kJournalMagic);
     while (at < size) {
         if (!records.empty() && records.back().step == JournalStep::Committed) return false;
         char step = static_cast<char>(bytes[at]);
@@ -87,40 +114,91 @@ bool ParseJournal(const char* data, size_t size, std::vector<JournalRecord>& rec
     return true;
 }
 
-bool NoLinkOnTheWay(const std::wstring& gameFolder, const std::wstring& relative) {
-    for (size_t at = relative.find_first_of(L"\\/"); at != std::wstring::npos;
-         at = relative.find_first_of(L"\\/", at + 1)) {
-        if (platform::IsLink(JoinPath(gameFolder, relative.substr(0, at)))) return false;
+namespace {
+
+using platform::FolderTree;
+using platform::TreeKind;
+
+const char* StepWord(JournalStep step) {
+    switch (step) {
+        case JournalStep::MadeFolder:
+            return "made folder";
+        case JournalStep::NewFile:
+            return "new file";
+        case JournalStep::TempFile:
+            return "temporary file";
+        case JournalStep::Replace:
+            return "replaced file";
+        case JournalStep::Swap:
+            return "exchanged file";
+        case JournalStep::Committed:
+            return "commit mark";
+    }
+    return "step";
+}
+
+std::string Describe(size_t index, const JournalRecord& record, const char* why) {
+    std::string text = "record " + std::to_string(index + 1) + " (" + StepWord(record.step);
+    if (!record.path.empty()) text += " " + platform::ConvertWideToUtf8(record.path);
+    if (!record.backup.empty()) text += ", backup " + platform::ConvertWideToUtf8(record.backup);
+    return text + "): " + why;
+}
+
+// The kinds a record's names may hold when a recovery starts: what the install itself would have
+// left there, or nothing. Anything else (a link, a folder where a file was noted, a folder above it
+// that is a link) means the journal does not describe this folder.
+bool FileOrMissing(TreeKind kind) {
+    return kind == TreeKind::File || kind == TreeKind::Missing;
+}
+
+const char* RefusalOf(FolderTree& tree, const JournalRecord& record) {
+    TreeKind path = record.path.empty() ? TreeKind::Missing : tree.KindOf(record.path);
+    TreeKind backup = record.backup.empty() ? TreeKind::Missing : tree.KindOf(record.backup);
+    if (path == TreeKind::Unreachable || backup == TreeKind::Unreachable) return "a folder on its way is a link";
+    if (record.step == JournalStep::MadeFolder)
+        return path == TreeKind::Folder || path == TreeKind::Missing ? nullptr : "not a folder";
+    if (!FileOrMissing(path)) return "its file is a link or not a plain file";
+    if (!FileOrMissing(backup)) return "its backup is a link or not a plain file";
+    return nullptr;
+}
+
+// Checks the whole journal against the folder before any step is taken.
+bool JournalFitsFolder(FolderTree& tree, const JournalBinding& binding, const std::vector<JournalRecord>& records,
+                       RecoveryReport& report) {
+    if (binding.present && (binding.device != tree.device() || binding.identity != tree.identity())) {
+        report.refusedRecord = "the journal was written in another folder";
+        return false;
+    }
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (const char* why = RefusalOf(tree, records[i])) {
+            report.refusedRecord = Describe(i, records[i], why);
+            return false;
+        }
     }
     return true;
 }
 
-namespace {
-
 // The step taken back, or nothing when it never happened. False when it cannot be undone.
-bool UndoStep(const std::wstring& gameFolder, const JournalRecord& record) {
-    std::wstring path = JoinPath(gameFolder, record.path);
+bool UndoStep(FolderTree& tree, const JournalRecord& record) {
     switch (record.step) {
         case JournalStep::TempFile:
-        case JournalStep::NewFile:
-            return !platform::PathExists(path) || platform::DeletePath(path);
-        case JournalStep::Replace: {
-            std::wstring backup = JoinPath(gameFolder, record.backup);
-            // No backup: the file was never moved aside, so it still is the previous one.
-            return !platform::PathExists(backup) || platform::ReplacePath(backup, path);
+        case JournalStep::NewFile: {
+            TreeKind kind = tree.KindOf(record.path);
+            return kind == TreeKind::Missing || (kind == TreeKind::File && tree.DeleteFile(record.path));
         }
+        case JournalStep::Replace:
+            // No backup: the file was never moved aside, so it still is the previous one.
+            return tree.KindOf(record.backup) == TreeKind::Missing || tree.MoveFile(record.backup, record.path, true);
         case JournalStep::Swap: {
-            std::wstring aside = JoinPath(gameFolder, record.backup);
-            if (!platform::PathExists(aside)) return true;
+            TreeKind kind = tree.KindOf(record.backup);
+            if (kind == TreeKind::Missing) return true;
             // Once swapped, the previous file stands aside; until then that name holds new content.
-            if (platform::IsSameFile(aside, record.facts)) return platform::ReplacePath(aside, path);
-            return platform::DeletePath(aside);
+            if (tree.IsSameFile(record.backup, record.facts)) return tree.MoveFile(record.backup, record.path, true);
+            return kind == TreeKind::File && tree.DeleteFile(record.backup);
         }
         case JournalStep::MadeFolder:
             // A folder that someone filled meanwhile is theirs now; it stays.
-            if (platform::GetPathKind(path) == platform::PathKind::Directory && !platform::IsLink(path)) {
-                platform::RemoveEmptyDirectory(path);
-            }
+            if (tree.KindOf(record.path) == TreeKind::Folder) tree.RemoveEmptyFolder(record.path);
             return true;
         case JournalStep::Committed:
             return true;
@@ -129,28 +207,30 @@ bool UndoStep(const std::wstring& gameFolder, const JournalRecord& record) {
 }
 
 // After Committed: the backups and temporary files go, the installed files stay.
-bool CleanUpStep(const std::wstring& gameFolder, const JournalRecord& record) {
+bool CleanUpStep(FolderTree& tree, const JournalRecord& record) {
     bool backup = record.step == JournalStep::Replace || record.step == JournalStep::Swap;
     const std::wstring* leftover = backup                                 ? &record.backup
                                    : record.step == JournalStep::TempFile ? &record.path
                                                                           : nullptr;
     if (!leftover) return true;
-    std::wstring path = JoinPath(gameFolder, *leftover);
-    return !platform::PathExists(path) || platform::DeletePath(path);
+    TreeKind kind = tree.KindOf(*leftover);
+    return kind == TreeKind::Missing || (kind == TreeKind::File && tree.DeleteFile(*leftover));
 }
 
-bool LinksStayOutOfTheWay(const std::wstring& gameFolder, const std::vector<JournalRecord>& records) {
-    for (const JournalRecord& record : records) {
-        if (!NoLinkOnTheWay(gameFolder, record.path)) return false;
-        if (!record.backup.empty() && !NoLinkOnTheWay(gameFolder, record.backup)) return false;
-    }
-    return true;
+void NoteFailedStep(const JournalRecord& record, size_t index, RecoveryReport& report) {
+    uint32_t error = platform::LastSystemError();
+    std::string why = error ? platform::SystemErrorMessage(error) : std::string("not as the journal says");
+    report.failedSteps.push_back(Describe(index, record, why.c_str()));
+    if (record.step == JournalStep::MadeFolder) return;
+    report.leftBehind.push_back(record.path);
+    if (!record.backup.empty()) report.leftBehind.push_back(record.backup);
 }
 
-bool ReadWholeJournal(const std::wstring& path, std::string& bytes) {
+// The journal's bytes, read through the held folder: never a link, a FIFO or a device.
+bool ReadWholeJournal(FolderTree& tree, std::string& bytes) {
     platform::File file;
     uint64_t size = 0;
-    if (!file.OpenRead(path, platform::Share::ReadOnly) || !file.GetSize(size) || size > kMaxJournalBytes) return false;
+    if (!tree.OpenFileRead(file, kJournalFileName) || !file.GetSize(size) || size > kMaxJournalBytes) return false;
     bytes.assign(static_cast<size_t>(size), '\0');
     size_t got = 0;
     return file.Read(&bytes[0], bytes.size(), got) && got == bytes.size();
@@ -158,16 +238,17 @@ bool ReadWholeJournal(const std::wstring& path, std::string& bytes) {
 
 }  // namespace
 
-bool UndoJournalRecords(const std::wstring& gameFolder, const std::vector<JournalRecord>& records) {
-    if (!LinksStayOutOfTheWay(gameFolder, records)) return false;
+bool UndoJournalRecords(FolderTree& tree, const std::vector<JournalRecord>& records, RecoveryReport& report) {
     bool committed = !records.empty() && records.back().step == JournalStep::Committed;
     bool ok = true;
-    if (committed) {
-        for (const JournalRecord& record : records) ok = CleanUpStep(gameFolder, record) && ok;
-        return ok;
+    for (size_t n = 0; n < records.size(); ++n) {
+        // Last first, and on past a step that fails: each undone step is one file less to lose.
+        size_t i = committed ? n : records.size() - 1 - n;
+        platform::ClearSystemError();
+        if (committed ? CleanUpStep(tree, records[i]) : UndoStep(tree, records[i])) continue;
+        NoteFailedStep(records[i], i, report);
+        ok = false;
     }
-    // Last first, and on past a step that fails: each undone step is one file less to lose.
-    for (size_t i = records.size(); i-- > 0;) ok = UndoStep(gameFolder, records[i]) && ok;
     return ok;
 }
 
@@ -175,24 +256,41 @@ bool HasLeftoverJournal(const std::wstring& gameFolder) {
     return platform::PathExists(JoinPath(gameFolder, kJournalFileName));
 }
 
+bool RecoverFolder(FolderTree& tree, RecoveryReport& report) {
+    report = RecoveryReport();
+    TreeKind kind = tree.KindOf(kJournalFileName);
+    if (kind == TreeKind::Missing) return true;
+    std::string bytes;
+    std::vector<JournalRecord> records;
+    JournalBinding binding;
+    if (kind != TreeKind::File || !ReadWholeJournal(tree, bytes) ||
+        !ParseJournal(bytes.data(), bytes.size(), records, &binding)) {
+        report.refused = true;
+        report.refusedRecord = "the journal is not a plain file, cannot be read or is malformed";
+        return false;
+    }
+    if (!JournalFitsFolder(tree, binding, records, report)) {
+        report.refused = true;
+        return false;
+    }
+    if (!UndoJournalRecords(tree, records, report)) {
+        report.leftBehind.push_back(kJournalFileName);
+        return false;
+    }
+    return tree.DeleteFile(kJournalFileName);
+}
+
 bool RecoverGameFolder(const std::wstring& gameFolder, RecoveryReport* report) {
     RecoveryReport ignored;
     RecoveryReport& out = report ? *report : ignored;
     out = RecoveryReport();
-    std::wstring journalPath = JoinPath(gameFolder, kJournalFileName);
-    if (!platform::PathExists(journalPath)) return true;
-    std::string bytes;
-    std::vector<JournalRecord> records;
-    if (!ReadWholeJournal(journalPath, bytes) || !ParseJournal(bytes.data(), bytes.size(), records)) {
-        out.refused = true;
-        out.refusedRecord = "the journal cannot be read or is malformed";
-        return false;
-    }
-    if (!UndoJournalRecords(gameFolder, records)) {
+    if (!platform::PathExists(JoinPath(gameFolder, kJournalFileName))) return true;
+    FolderTree tree;
+    if (!tree.Open(gameFolder)) {
         out.leftBehind.push_back(kJournalFileName);
         return false;
     }
-    return platform::DeletePath(journalPath);
+    return RecoverFolder(tree, out);
 }
 
 namespace {
@@ -219,16 +317,30 @@ bool AppendRecord(std::string& out, const JournalRecord& record) {
 
 }  // namespace
 
-bool InstallJournal::Begin(const std::wstring& gameFolder, std::vector<JournalRecord> planned) {
-    folder_ = gameFolder;
+size_t JournalRecordBytes(const JournalRecord& record) {
+    size_t bytes = 1 + (record.step == JournalStep::Swap ? kIdentityBytes : 0);
+    for (const std::wstring* text : {&record.path, &record.backup}) {
+        if (!text->empty()) bytes += 4 + platform::ConvertWideToUtf8(*text).size();
+    }
+    return bytes;
+}
+
+uint64_t JournalHeaderBytes() {
+    return kMagicBytes + kBindingBytes;
+}
+
+bool InstallJournal::Begin(FolderTree& tree, std::vector<JournalRecord> planned) {
+    tree_ = &tree;
     records_ = std::move(planned);
     noted_ = 0;
-    bytes_ = sizeof(kJournalMagic);
-    std::wstring path = JoinPath(gameFolder, kJournalFileName);
-    if (!file_.CreateExclusive(path)) return false;
-    if (file_.Write(kJournalMagic, sizeof(kJournalMagic))) return true;
+    std::string header(kJournalMagic, kMagicBytes);
+    AppendU64(header, tree.device());
+    AppendU64(header, tree.identity());
+    bytes_ = header.size();
+    if (!tree.CreateFile(file_, kJournalFileName)) return false;
+    if (file_.Write(header.data(), header.size())) return true;
     file_.Close();
-    platform::DeletePath(path);
+    tree.DeleteFile(kJournalFileName);
     return false;
 }
 
@@ -241,36 +353,40 @@ bool InstallJournal::NoteThrough(size_t end) {
         if (!AppendRecord(batch, records_[last])) return false;
         ++last;
     }
-    // One write: a kill leaves the batch whole or cut short at its end, and the system holds it
-    // before any step of it is taken. Not forced to the disk, as no file of the install is (see
-    // ReplacePath in fs_posix.cpp): measured on 1 GiB replacing existing files on this disk, one
-    // flush made the install three times as slow, as it waits for every file written before it.
-    if (bytes_ + batch.size() > kMaxJournalBytes || !file_.Write(batch.data(), batch.size())) return false;
+    // One write: a kill leaves the batch whole or cut short at its end. Forced to the disk before
+    // any step of it is taken, so that no rename the disk holds after a power cut is missing from
+    // the journal; once a batch, not once a step.
+    if (bytes_ + batch.size() > kMaxJournalBytes || !file_.Write(batch.data(), batch.size()) || !file_.FlushData())
+        return false;
     bytes_ += batch.size();
     noted_ = last;
     return true;
 }
 
 bool InstallJournal::Commit() {
-    // Without the mark a later recovery would take the install back: it counts as failed.
+    // Without the mark a later recovery would take the install back: it counts as failed. On the
+    // disk before any backup goes, so that a power cut cannot find backups gone and no mark.
     std::string mark(1, static_cast<char>(JournalStep::Committed));
-    if (noted_ != records_.size() || bytes_ + 1 > kMaxJournalBytes || !file_.Write(mark.data(), mark.size()))
+    if (noted_ != records_.size() || bytes_ + 1 > kMaxJournalBytes || !file_.Write(mark.data(), mark.size()) ||
+        !file_.FlushData())
         return false;
     file_.Close();
     // Every temporary file of a complete install was renamed over its target: only the backups go.
-    // This run made every folder on their way, so no link check; a recovery makes its own.
     bool cleaned = true;
     for (const JournalRecord& record : records_) {
         if (record.step == JournalStep::Replace || record.step == JournalStep::Swap)
-            cleaned = platform::DeletePath(JoinPath(folder_, record.backup)) && cleaned;
+            cleaned = tree_->DeleteFile(record.backup) && cleaned;
     }
-    if (cleaned) platform::DeletePath(JoinPath(folder_, kJournalFileName));
+    if (cleaned) tree_->DeleteFile(kJournalFileName);
     return true;
 }
 
-bool InstallJournal::Undo() {
+bool InstallJournal::Undo(RecoveryReport& report) {
     file_.Close();
     records_.resize(noted_);
-    if (!UndoJournalRecords(folder_, records_)) return false;
-    return platform::DeletePath(JoinPath(folder_, kJournalFileName));
+    if (!UndoJournalRecords(*tree_, records_, report)) {
+        report.leftBehind.push_back(kJournalFileName);
+        return false;
+    }
+    return tree_->DeleteFile(kJournalFileName);
 }

@@ -13,6 +13,7 @@
 #include "install/progress.h"
 #include "install/signature.h"
 #include "platform/error.h"
+#include "platform/folder_tree.h"
 #include "platform/fs.h"
 #include "platform/path_split.h"
 
@@ -80,13 +81,13 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 }
 
 // Writes one entry by its planned steps, each noted before it is taken: the missing folders above
-// it, then either the new file, written in place (half the directory updates of a rename), or the
-// new content written beside the existing file and put in its place, whole, with the previous file
-// kept as the backup until the install is complete: by one exchange of the two names where the
-// file system has it (the new content's name then holds the backup), else by ReplaceKeepingBackup.
-// A signed patch's entry is checked before it is put in place; a new file, written where it goes,
-// is then removed again by the undo.
-bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std::wstring& gameFolder, char* buffer,
+// it, then the new content written beside its target and put in place whole once checked: a new
+// file by a rename that never replaces, an existing file by one exchange of the two names where
+// the file system has it (the new content's name then holds the previous file), else by
+// ReplaceKeepingBackup. No unchecked byte ever stands under a game file's name, and a signed
+// patch's entry is checked against its digest before it is put in place. Every call goes through
+// the held folder, so a folder swapped for a link since the pre-flight stops the entry.
+bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, platform::FolderTree& tree, char* buffer,
                 uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
                 EntryCheck* check) {
     // The archive may have changed since it was checked: its entry must be the one planned.
@@ -97,28 +98,22 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, const std:
     if (!journal.NoteThrough(endStep)) return false;
     size_t step = firstStep;
     for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
-        if (platform::MakeDirectory(JoinPath(gameFolder, steps[step].path)) == platform::MakeDirResult::Failed)
-            return false;
+        if (tree.MakeFolder(steps[step].path) == platform::MakeDirResult::Failed) return false;
     }
-    std::wstring target = JoinPath(gameFolder, entry.name);
     platform::File out;
     // The close is checked: a write error can surface only when the last data is handed over.
-    if (last.step == JournalStep::NewFile) {
-        return out.CreateExclusive(target) &&
-               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) && out.Close() &&
-               EntryIsSigned(check);
-    }
     if (last.step == JournalStep::Swap) {
-        std::wstring aside = JoinPath(gameFolder, last.backup);
-        return out.CreateLike(aside, last.facts) &&
+        return tree.CreateFile(out, last.backup, &last.facts) &&
                CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
                (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
-               platform::SwapPaths(aside, target);
+               tree.SwapFiles(last.backup, entry.name);
     }
-    std::wstring temp = JoinPath(gameFolder, steps[step].path);
-    return out.CreateExclusive(temp) && CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
-           out.Close() && EntryIsSigned(check) &&
-           platform::ReplaceKeepingBackup(temp, target, JoinPath(gameFolder, last.backup));
+    const std::wstring& temp = steps[step].path;
+    if (!tree.CreateFile(out, temp) || !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) ||
+        !out.Close() || !EntryIsSigned(check))
+        return false;
+    if (last.step == JournalStep::NewFile) return tree.MoveFile(temp, entry.name, false);
+    return tree.ReplaceKeepingBackup(temp, entry.name, last.backup);
 }
 
 // Pre-flight over the whole archive and every target: magic, counts, headers, names and data
@@ -156,8 +151,8 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
 }
 
 // `check` is null for an unsigned patch.
-bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolder, const std::vector<size_t>& firstStep,
-                  InstallJournal& journal, EntryCheck* check) {
+bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, const std::vector<size_t>& firstStep,
+                  InstallJournal& journal, EntryCheck* check, ExtractReport& out) {
     uint32_t expectedCount = static_cast<uint32_t>(firstStep.size());
     ArchiveReader reader;
     uint32_t entryCount = 0;
@@ -180,11 +175,12 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
         if (check) check->index = i;
         platform::ClearSystemError();
         size_t endStep = i + 1 < entryCount ? firstStep[i + 1] : journal.planned().size();
-        if (!WriteEntry(reader, entry, gameFolder, buffer.get(), i, entryCount, journal, firstStep[i], endStep,
-                        check)) {
+        if (!WriteEntry(reader, entry, tree, buffer.get(), i, entryCount, journal, firstStep[i], endStep, check)) {
             // The system's code is taken before the undo's calls can overwrite it.
-            LogEntryFailed(check && check->mismatch ? entry.rawName + " (not the signed content)" : entry.rawName,
-                           check && check->mismatch ? 0 : platform::LastSystemError());
+            bool mismatch = check && check->mismatch;
+            out.entry = mismatch ? entry.rawName + " (not the signed content)" : entry.rawName;
+            out.systemError = mismatch ? 0 : platform::LastSystemError();
+            LogEntryFailed(out.entry, out.systemError);
             return false;
         }
         LogEntryWritten(entry.rawName, entry.size);
@@ -193,59 +189,7 @@ bool WriteEntries(const std::wstring& archivePath, const std::wstring& gameFolde
     return true;
 }
 
-bool IsAsciiLetterMatch(const std::wstring& text, size_t at, const wchar_t* upper) {
-    for (size_t i = 0; upper[i] != L'\0'; ++i) {
-        wchar_t c = text[at + i];
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
-// Windows opens a device for these names in any directory, whatever follows the first dot and
-// whatever spaces precede it ("nul.txt", "COM1 ", "aux .log"). Leading spaces are skipped too: not
-// needed under Wine, but refusing " NUL" costs nothing.
-bool IsReservedDeviceName(const std::wstring& text) {
-    size_t begin = text.find_first_not_of(L' ');
-    if (begin == std::wstring::npos) return false;
-    std::wstring segment = text.substr(begin);
-    size_t end = segment.find(L'.');
-    if (end == std::wstring::npos) end = segment.size();
-    while (end > 0 && segment[end - 1] == L' ') --end;
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* device : kDevices) {
-        if (std::wcslen(device) == end && IsAsciiLetterMatch(segment, 0, device)) return true;
-    }
-    if (end != 4 || !(IsAsciiLetterMatch(segment, 0, L"COM") || IsAsciiLetterMatch(segment, 0, L"LPT"))) return false;
-    wchar_t digit = segment[3];
-    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
-}
-
-bool IsSafeSegment(const std::wstring& segment) {
-    if (segment.empty() || segment == L"..") return false;
-    // Under Windows path rules a dots-only segment never reaches a parent: as the last segment it
-    // names the folder itself, elsewhere it becomes a name the file system refuses. Accepted.
-    if (segment.find_first_not_of(L'.') == std::wstring::npos) return true;
-    // Windows drops trailing dots and spaces (all of them at the end of a path, one dot elsewhere),
-    // so "a." or "b " would write "a" or "b", and ".. " would come close to "..".
-    if (segment.back() == L'.' || segment.back() == L' ') return false;
-    return !IsReservedDeviceName(segment);
-}
-
 }  // namespace
-
-bool IsSafeRelativePath(const std::wstring& name) {
-    if (name.empty() || IsPathSeparator(name[0])) return false;
-    // A colon names a drive or an alternate stream; a NUL ends the name early in every system call.
-    if (name.find_first_of(std::wstring(L":\0", 2)) != std::wstring::npos) return false;
-    size_t start = 0;
-    for (;;) {
-        size_t end = name.find_first_of(L"\\/", start);
-        if (end == std::wstring::npos) return IsSafeSegment(name.substr(start));
-        if (!IsSafeSegment(name.substr(start, end - start))) return false;
-        start = end + 1;
-    }
-}
 
 bool CreateDirectoryTree(const std::wstring& path) {
     // A name of 32768 bytes can describe some 16000 levels. When the whole path is too long for the
@@ -273,21 +217,43 @@ bool CreateDirectoryTree(const std::wstring& path) {
     return true;
 }
 
+namespace {
+
+// The journal a plan needs, header and commit mark included.
+uint64_t PlannedJournalBytes(const std::vector<JournalRecord>& records) {
+    uint64_t bytes = JournalHeaderBytes() + 1;
+    for (const JournalRecord& record : records) bytes += JournalRecordBytes(record);
+    return bytes;
+}
+
+bool Fail(ExtractReport& out, ExtractFailure failure, const std::string& what, uint32_t systemError) {
+    out.failure = failure;
+    out.entry = what;
+    out.systemError = systemError;
+    LogEntryFailed(what, systemError);
+    return false;
+}
+
+}  // namespace
+
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, ExtractReport* report) {
     ExtractReport ignored;
     ExtractReport& out = report ? *report : ignored;
     out = ExtractReport();
     LogExtractionStart(archivePath, gameFolder);
-    platform::FolderReuse folders;
+    // Held from here to the end: every step, of the install and of its undo, acts through it.
+    platform::FolderTree tree;
+    platform::ClearSystemError();
+    if (!tree.Open(gameFolder)) return Fail(out, ExtractFailure::Refused, "game folder", platform::LastSystemError());
     // What a killed run left is put right first, so that the checks below see the game's own files.
     RecoveryReport recovery;
-    if (!RecoverGameFolder(gameFolder, &recovery)) {
-        out.failure = recovery.refused ? ExtractFailure::JournalRefused : ExtractFailure::NotRestored;
-        out.entry = "folder left by an interrupted install";
-        out.systemError = platform::LastSystemError();
+    if (!RecoverFolder(tree, recovery)) {
         out.leftBehind = std::move(recovery.leftBehind);
-        LogEntryFailed(out.entry, out.systemError);
-        return false;
+        for (const std::string& step : recovery.failedSteps) LogEntryFailed("undo " + step, 0);
+        return Fail(out, recovery.refused ? ExtractFailure::JournalRefused : ExtractFailure::NotRestored,
+                    recovery.refused ? "journal refused: " + recovery.refusedRecord
+                                     : std::string("folder left by an interrupted install"),
+                    0);
     }
     uint32_t entryCount = 0;
     PreflightState plan;
@@ -299,30 +265,36 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
         LogNothingWritten();
         return false;
     }
+    if (PlannedJournalBytes(plan.records) > kMaxJournalBytes) {
+        Fail(out, ExtractFailure::Refused, "install journal (the patch names too many files, or too long names)", 0);
+        LogNothingWritten();
+        return false;
+    }
     // A signed patch holds exactly the signed entries: one dropped after start-up is a changed patch.
     if (gPatchSigned && entryCount != gPatchSignature.payloadEntries.size()) {
-        out.failure = ExtractFailure::NotSigned;
-        out.entry = "payload entry count (not the signed one)";
-        LogEntryFailed(out.entry, 0);
+        Fail(out, ExtractFailure::NotSigned, "payload entry count (not the signed one)", 0);
         LogNothingWritten();
         return false;
     }
     out.failure = ExtractFailure::None;
     if (entryCount == 0) return true;
     InstallJournal journal;
-    if (!journal.Begin(gameFolder, std::move(plan.records))) {
-        out.failure = ExtractFailure::Refused;
-        out.entry = "install journal";
-        out.systemError = platform::LastSystemError();
-        LogEntryFailed(out.entry, out.systemError);
-        return false;
-    }
+    platform::ClearSystemError();
+    if (!journal.Begin(tree, std::move(plan.records)))
+        return Fail(out, ExtractFailure::Refused, "install journal", platform::LastSystemError());
     EntryCheck check;
-    if (WriteEntries(archivePath, gameFolder, plan.firstRecord, journal, gPatchSigned ? &check : nullptr) &&
+    if (WriteEntries(archivePath, tree, plan.firstRecord, journal, gPatchSigned ? &check : nullptr, out) &&
         journal.Commit()) {
+        out = ExtractReport();
         return true;
     }
-    bool restored = journal.Undo();
+    if (out.entry.empty()) {
+        out.entry = "install journal";
+        out.systemError = platform::LastSystemError();
+    }
+    bool restored = journal.Undo(recovery);
+    for (const std::string& step : recovery.failedSteps) LogEntryFailed("undo " + step, 0);
+    out.leftBehind = std::move(recovery.leftBehind);
     out.failure = !restored        ? ExtractFailure::NotRestored
                   : check.mismatch ? ExtractFailure::NotSigned
                                    : ExtractFailure::WriteFailed;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "install/safe_path.h"
+
 extern const wchar_t kPayloadFileName[];  // "patch_payload.dat"
 constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
 
@@ -47,13 +49,6 @@ struct ExtractReport {
 // exactly the signed entries and each entry's bytes are checked against its signed digest before
 // it is put in place. Each step is reported to the install log when one is open.
 bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFolder, ExtractReport* report = nullptr);
-
-// The test every entry name passes before anything is written for it. Refuses empty names, colons,
-// NUL characters, a leading separator, and any segment that is empty, "..", a reserved Windows
-// device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and the superscript digits,
-// with any extension or trailing spaces), or that ends in a dot or a space (Windows would drop them
-// and write another name). Accepts "." and segments made only of three or more dots.
-bool IsSafeRelativePath(const std::wstring& name);
 
 // Creates the directory and every missing one above it, top down, without recursion. True when the
 // directory exists afterwards or something of that name already stood there (a plain file in the

@@ -103,6 +103,9 @@ bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t si
         state.renamableFolderPlain = facts.plainFolder;
     }
     if (!exists && state.newFiles.insert(NameKey(name)).second) {
+        // Written beside its name and moved there once whole and checked, as a replaced file is.
+        state.records.push_back(
+            JournalRecord{JournalStep::TempFile, OwnName(name, kTempSuffix, state.runTag, index), std::wstring()});
         state.records.push_back(JournalRecord{JournalStep::NewFile, name, std::wstring()});
     } else if (exists && facts.swappable && state.canSwap && facts.device == state.swapDevice) {
         facts.inMemory = state.swapInMemory;

@@ -36,7 +36,7 @@ struct FileFacts {
     uint32_t mode = 0;  // POSIX permission bits, set-id and sticky bits included
     uint32_t owner = 0;
     uint32_t group = 0;
-    bool swappable = false;  // a plain file (not a link) that SwapPaths could exchange
+    bool swappable = false;  // a plain file (not a link) that FolderTree::SwapFiles could exchange
     // Files made in its folder get the mode asked for less the umask (no default access list).
     // Found by CanReplaceFile when it checks the folder; with `folderChecked` the caller sets it.
     bool plainFolder = false;
@@ -47,25 +47,17 @@ struct FileFacts {
 // True when a file may be written at `path`: nothing is there yet, not even the folder above it
 // (`exists` false), or a plain file
 // that is neither read-only nor held by another program so that it cannot be written, renamed or
-// deleted (`exists` true). False for a directory, a read-only or locked file (on Windows also one
-// held open without delete sharing, as a running game holds its data), and a name the file system
-// refuses. Natively the folder holding the file must be writable too, since it is renamed; a
+// deleted (`exists` true). False for a link or other reparse point (never written through nor replaced), a directory, a
+// read-only or locked file (on Windows also one held open without delete sharing, as a running game holds its data),
+// and a name the file system refuses. Natively the folder holding the file must be writable too, since it is renamed; a
 // caller that found so for an earlier file of the same folder passes `folderChecked`. `facts`
 // (may be null) receives what is known of an existing file; Windows leaves it as it is.
 bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked = false, FileFacts* facts = nullptr);
 
-// True when files in `folder` can exchange names in one step (SwapPaths), with `device` the
+// True when files in `folder` can exchange names in one step (FolderTree::SwapFiles), with `device` the
 // folder's volume and `inMemory` whether it lives in memory only: Linux file systems known to do
-// so. Always false on Windows, which has no such call; there ReplaceKeepingBackup is the one way.
+// so. Always false on Windows, which has no such call; there FolderTree::ReplaceKeepingBackup is the one way.
 bool FolderCanSwap(const std::wstring& folder, uint64_t& device, bool& inMemory);
-
-// Exchanges the files at two existing paths of one volume in one step: afterwards each name holds
-// the other's file, and at no moment is either name missing. False with nothing changed when the
-// system cannot.
-bool SwapPaths(const std::wstring& first, const std::wstring& second);
-
-// True when `path` itself (a link not followed) is the file `facts` was taken of.
-bool IsSameFile(const std::wstring& path, const FileFacts& facts);
 
 // True when the path itself is a symbolic link, a junction or another reparse point; the link is
 // not followed. False when it is missing or anything else.
@@ -79,26 +71,6 @@ bool RemoveEmptyDirectory(const std::wstring& path);
 
 // Bytes the current user may still write on the volume that holds `path`.
 bool GetFreeBytes(const std::wstring& path, uint64_t& bytes);
-
-// Puts `replacement` in place of `target` and keeps the target's previous file, untouched, under
-// the unused name `backup` in the same directory, so that ReplacePath(backup, target) puts it back.
-// The new file takes the target's attributes, security descriptor and streams (Windows), or its
-// mode and owner (POSIX). False with the target unchanged, or, should the system fail half way,
-// with the previous file at `backup` and nothing at `target`.
-bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup);
-
-// While one lives, calls on files that lie in one folder, one after another, walk that folder's
-// path once: natively the folder is held open and each call names the file within it (on 20,000
-// small files the walks were a tenth of an extraction). A folder made or removed through this
-// layer is let go; one renamed or replaced from outside meanwhile is still the one held, so a
-// scope should be as short as one task on one folder tree. Windows takes whole paths each time.
-class FolderReuse {
-public:
-    FolderReuse();
-    ~FolderReuse();
-    FolderReuse(const FolderReuse&) = delete;
-    FolderReuse& operator=(const FolderReuse&) = delete;
-};
 
 // Whether the file system compares names without regard to letter case (Windows) or exactly.
 bool NamesIgnoreCase();
@@ -155,19 +127,19 @@ public:
     bool GetSize(uint64_t& size);
     // Forces written data to the disk.
     bool Flush();
+    // Forces the data (and the size), not every time stamp, to the disk: fdatasync natively.
+    bool FlushData();
     // Starts writing the data to the disk without waiting for it, as ext4 does by itself for a
-    // file renamed over another: done before the file takes another's place by SwapPaths, which
+    // file renamed over another: done before the file takes another's place by an exchange, which
     // file systems do not treat so, so that a power cut soon after finds data, not an empty file.
     bool StartFlush();
-    // As CreateExclusive, the new file taking the owner and mode of the file `facts` describes (the
-    // owner only when the user may give a file away, as cp -p does), so that it can take that
-    // file's place with SwapPaths. Windows gives it an ordinary new file's attributes.
-    bool CreateLike(const std::wstring& path, const FileFacts& facts);
     // Closes the handle and reports whether the system accepted the close.
     bool Close();
 
-private:
     struct State;
+
+private:
+    friend struct FileAccess;  // the platform layer's FolderTree hands a File what it opened
     std::unique_ptr<State> state_;
 };
 

@@ -2,6 +2,7 @@
 // the normal path is one counter increment and one compare per write.
 #include <cstdlib>
 
+#include "platform/folder_tree.h"
 #include "platform/fs.h"
 #include "platform/fs_fault.h"
 
@@ -14,6 +15,18 @@ struct FaultSeam {
     uint64_t writes = 0;
 };
 FaultSeam gFaultSeam;  // owned by this file; single-threaded like every caller of File::Write
+
+struct ActHook {
+    TreeActHook hook = nullptr;
+    void* context = nullptr;
+};
+ActHook gActHook;  // owned by this file; set by tests only
+
+struct MoveFault {
+    bool armed = false;
+    uint64_t left = 0;
+};
+MoveFault gMoveFault;  // owned by this file; set by tests only
 
 }  // namespace
 
@@ -39,6 +52,31 @@ bool WriteFaultStrikes() {
         case WriteFault::None:
             break;
     }
+    return false;
+}
+
+void SetTreeActHookForTest(TreeActHook hook, void* context) {
+    gActHook.hook = hook;
+    gActHook.context = context;
+}
+
+void FireTreeActHook(const std::wstring& relative) {
+    if (gActHook.hook) gActHook.hook(relative, gActHook.context);
+}
+
+void FailMovesAfterForTest(uint64_t movesBefore) {
+    gMoveFault.armed = true;
+    gMoveFault.left = movesBefore;
+}
+
+void ClearMoveFaultForTest() {
+    gMoveFault.armed = false;
+}
+
+bool MoveFaultStrikes() {
+    if (!gMoveFault.armed) return false;
+    if (gMoveFault.left == 0) return true;
+    --gMoveFault.left;
     return false;
 }
 

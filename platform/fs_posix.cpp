@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/file_state_posix.h"
 #include "platform/fs_fault.h"
 #include "platform/posix_path.h"
 #include "platform/text.h"
@@ -29,83 +30,6 @@ int OpenFd(const std::wstring& path, int flags, mode_t mode = 0644) {
         fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
-}
-
-// The folder held open while a FolderReuse lives (see fs.h): its path and a handle that names
-// nothing but the folder itself.
-struct ReusedFolder {
-    int scopes = 0;
-    std::string path;
-    int fd = -1;
-};
-// Built on first use: an extraction may run before this file's globals are (a test's child does).
-ReusedFolder& Reused() {
-    static ReusedFolder folder;
-    return folder;
-}
-
-void LetFolderGo() {
-    ReusedFolder& held = Reused();
-    if (held.fd >= 0) ::close(held.fd);
-    held.fd = -1;
-    held.path.clear();
-}
-
-// A path as a folder handle and a name within it: the held folder when a FolderReuse lives and the
-// path lies directly in a folder (that folder is held from then on), else the whole path from
-// the working directory.
-struct AtPath {
-    int dir = AT_FDCWD;
-    std::string native;
-    const char* name = nullptr;
-
-    explicit AtPath(const std::wstring& path) : native(NativePath(path)), name(native.c_str()) {
-        size_t slash = native.find_last_of('/');
-        ReusedFolder& held = Reused();
-        if (held.scopes == 0 || slash == std::string::npos || slash == 0 || slash + 1 == native.size()) return;
-        if (held.fd < 0 || native.compare(0, slash, held.path) != 0 || held.path.size() != slash) {
-            LetFolderGo();
-            std::string folder = native.substr(0, slash);
-            int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) return;
-            held.fd = fd;
-            held.path = std::move(folder);
-        }
-        dir = held.fd;
-        name = native.c_str() + slash + 1;
-    }
-    AtPath(const AtPath&) = delete;  // `name` points into `native`
-    AtPath& operator=(const AtPath&) = delete;
-};
-
-int OpenAt(const std::wstring& path, int flags, mode_t mode) {
-    AtPath at(path);
-    int fd;
-    do {
-        fd = ::openat(at.dir, at.name, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// The umask, read without changing it (umask() can only set it, which another thread's create could
-// see for a moment). All bits when unknown, so that every mode is set again.
-mode_t ProcessUmask() {
-    std::FILE* status = std::fopen("/proc/self/status", "re");
-    if (!status) return 0777;
-    char line[128];
-    unsigned int mask = 0777;
-    while (std::fgets(line, sizeof line, status)) {
-        if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-    }
-    std::fclose(status);
-    return static_cast<mode_t>(mask & 0777);
-}
-
-// A file made now would have this owner and group: no chown needed to carry them over.
-bool OwnedByUs(uid_t owner, gid_t group) {
-    static const uid_t kUser = ::geteuid();
-    static const gid_t kGroup = ::getegid();
-    return owner == kUser && group == kGroup;
 }
 
 // A default access list decides a new file's mode instead of the umask.
@@ -122,14 +46,12 @@ PathKind GetPathKind(const std::wstring& path) {
 }
 
 MakeDirResult MakeDirectory(const std::wstring& path) {
-    LetFolderGo();
     if (::mkdir(NativePath(path).c_str(), 0755) == 0) return MakeDirResult::Created;
     return errno == EEXIST ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
 }
 
 bool DeletePath(const std::wstring& path) {
-    AtPath at(path);
-    return ::unlinkat(at.dir, at.name, 0) == 0;
+    return ::unlink(NativePath(path).c_str()) == 0;
 }
 
 // No fsync of the file or of the directory: the installer, like tar, leaves durability to the
@@ -147,15 +69,16 @@ bool IsPathTooLong(const std::wstring& path, size_t extra) {
 }
 
 bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked, FileFacts* facts) {
-    AtPath at(path);
-    const std::string& native = at.native;
+    const std::string native = NativePath(path);
     struct stat st;
     exists = false;
-    // The link itself first: it is what a swap would move. A link is then judged by what it leads to.
-    if (::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
-    bool link = S_ISLNK(st.st_mode);
-    if (link && ::fstatat(at.dir, at.name, &st, 0) != 0) return errno == ENOENT;
+    if (::lstat(native.c_str(), &st) != 0) return errno == ENOENT;
     exists = true;
+    // A link at the name is neither written through nor replaced: nothing acts on a link.
+    if (S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return false;
+    }
     // errno is set as opening it for writing would set it, so the caller can tell the reason.
     if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
@@ -167,14 +90,14 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool folderChecked, 
         errno = EACCES;
         return false;
     }
-    if (::faccessat(at.dir, at.name, W_OK, 0) != 0) return false;
+    if (::access(native.c_str(), W_OK) != 0) return false;
     if (facts) {
         facts->device = static_cast<uint64_t>(st.st_dev);
         facts->identity = static_cast<uint64_t>(st.st_ino);
         facts->mode = static_cast<uint32_t>(st.st_mode & 07777);
         facts->owner = static_cast<uint32_t>(st.st_uid);
         facts->group = static_cast<uint32_t>(st.st_gid);
-        facts->swappable = !link && S_ISREG(st.st_mode);
+        facts->swappable = S_ISREG(st.st_mode);
     }
     if (folderChecked) return true;
     // The file is renamed aside and another put in its place: its folder must allow that.
@@ -208,37 +131,17 @@ bool FolderCanSwap(const std::wstring& folder, uint64_t& device, bool& inMemory)
     return false;
 }
 
-bool SwapPaths(const std::wstring& first, const std::wstring& second) {
-    AtPath at(first);
-    std::string other = NativePath(second);
-    const ReusedFolder& held = Reused();
-    size_t slash = other.find_last_of('/');
-    // Both names in the held folder: one handle for both; else whole paths.
-    if (at.dir != AT_FDCWD && slash == held.path.size() && other.compare(0, slash, held.path) == 0)
-        return ::renameat2(at.dir, at.name, at.dir, other.c_str() + slash + 1, RENAME_EXCHANGE) == 0;
-    return ::renameat2(AT_FDCWD, at.native.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) == 0;
-}
-
-bool IsSameFile(const std::wstring& path, const FileFacts& facts) {
-    AtPath at(path);
-    struct stat st;
-    return ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           static_cast<uint64_t>(st.st_dev) == facts.device && static_cast<uint64_t>(st.st_ino) == facts.identity;
-}
-
 bool IsLink(const std::wstring& path) {
     struct stat st;
     return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool PathExists(const std::wstring& path) {
-    AtPath at(path);
     struct stat st;
-    return ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
 bool RemoveEmptyDirectory(const std::wstring& path) {
-    LetFolderGo();
     return ::rmdir(NativePath(path).c_str()) == 0;
 }
 
@@ -249,37 +152,8 @@ bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
     return true;
 }
 
-// A hard link keeps the previous file as the backup while the target never goes missing; where
-// the file system has no hard links, the target is renamed aside instead.
-bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
-    std::string from = NativePath(replacement);
-    std::string to = NativePath(target);
-    std::string aside = NativePath(backup);
-    struct stat st;
-    if (::lstat(to.c_str(), &st) != 0) return false;
-    if (!S_ISLNK(st.st_mode)) {
-        // The owner first: changing it may clear set-id bits, which the mode then puts back.
-        // A user who may not give a file away keeps their own ownership, as cp -p does.
-        bool ours = OwnedByUs(st.st_uid, st.st_gid);
-        if (!ours && ::lchown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
-        if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return false;
-    }
-    if (::link(to.c_str(), aside.c_str()) != 0) {
-        if (::rename(to.c_str(), aside.c_str()) != 0) return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool NamesIgnoreCase() {
     return false;
-}
-
-FolderReuse::FolderReuse() {
-    ++Reused().scopes;
-}
-
-FolderReuse::~FolderReuse() {
-    if (--Reused().scopes == 0) LetFolderGo();
 }
 
 std::wstring ExecutablePath() {
@@ -294,10 +168,6 @@ std::wstring ExecutablePath() {
         buffer.resize(buffer.size() * 2);
     }
 }
-
-struct File::State {
-    int fd = -1;
-};
 
 File::File() : state_(new State) {}
 File::~File() {
@@ -347,7 +217,7 @@ bool File::CreateNew(const std::wstring& path) {
 bool File::CreateExclusive(const std::wstring& path) {
     Close();
     EnsureState(state_);
-    state_->fd = OpenAt(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    state_->fd = OpenFd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
     return state_->fd >= 0;
 }
 
@@ -422,23 +292,12 @@ bool File::Flush() {
     return IsOpen() && ::fsync(state_->fd) == 0;
 }
 
-bool File::StartFlush() {
-    return IsOpen() && ::sync_file_range(state_->fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
+bool File::FlushData() {
+    return IsOpen() && ::fdatasync(state_->fd) == 0;
 }
 
-bool File::CreateLike(const std::wstring& path, const FileFacts& facts) {
-    Close();
-    EnsureState(state_);
-    state_->fd = OpenAt(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(facts.mode & 0777));
-    if (state_->fd < 0) return false;
-    static const mode_t kUmask = ProcessUmask();
-    bool ours = OwnedByUs(facts.owner, facts.group);
-    // The open gave the mode exactly unless the umask or a default access list took bits away, or
-    // the mode has bits an open never sets; then, and for another owner, the mode is set again.
-    if (ours && facts.plainFolder && (facts.mode & 07000) == 0 && (facts.mode & kUmask) == 0) return true;
-    // The owner first: changing it may clear set-id bits, which the mode then puts back.
-    if (!ours && ::fchown(state_->fd, facts.owner, facts.group) != 0 && errno != EPERM) return false;
-    return ::fchmod(state_->fd, static_cast<mode_t>(facts.mode)) == 0;
+bool File::StartFlush() {
+    return IsOpen() && ::sync_file_range(state_->fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
 bool File::Close() {

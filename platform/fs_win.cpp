@@ -4,12 +4,12 @@
 #include "platform/fs.h"
 #include "platform/owner_state.h"
 #include "platform/path_split.h"
+#include "platform/file_state_win.h"
 #include "platform/fs_fault.h"
 #include "platform/long_path.h"
 #include "platform/win_handle.h"
 
 namespace platform {
-namespace {
 
 // Long paths go to the system in the extended-length form, so that they work on every Windows
 // whatever its long-path setting; the current folder is asked only for a long relative path.
@@ -21,8 +21,6 @@ std::wstring SystemPath(const std::wstring& path) {
     current.resize(length - 1);
     return ToSystemPath(path, current);
 }
-
-}  // namespace
 
 PathKind GetPathKind(const std::wstring& path) {
     DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
@@ -56,7 +54,7 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked
     // A folder above it missing too is fine: the extraction makes it (a file in its way is
     // refused by the caller's walk).
     if (!exists) return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) {
         // What opening it for writing would report, so the caller can tell the reason.
         ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -73,15 +71,6 @@ bool CanReplaceFile(const std::wstring& path, bool& exists, bool /*folderChecked
 // Windows has no call that exchanges two names; ReplaceFileW, which keeps the target's attributes,
 // security descriptor and streams, is the way there.
 bool FolderCanSwap(const std::wstring& /*folder*/, uint64_t& /*device*/, bool& /*inMemory*/) {
-    return false;
-}
-
-bool SwapPaths(const std::wstring& /*first*/, const std::wstring& /*second*/) {
-    ::SetLastError(ERROR_NOT_SUPPORTED);
-    return false;
-}
-
-bool IsSameFile(const std::wstring& /*path*/, const FileFacts& /*facts*/) {
     return false;
 }
 
@@ -105,29 +94,9 @@ bool GetFreeBytes(const std::wstring& path, uint64_t& bytes) {
     return true;
 }
 
-// ReplaceFileW carries the target's attributes, security descriptor and streams over to the new
-// file and keeps the previous file itself (not a copy) as the backup.
-bool ReplaceKeepingBackup(const std::wstring& replacement, const std::wstring& target, const std::wstring& backup) {
-    DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!::ReplaceFileW(SystemPath(target).c_str(), SystemPath(replacement).c_str(), SystemPath(backup).c_str(),
-                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-        return false;
-    }
-    // Wine 8 keeps the security and streams but drops attributes such as hidden: set them again.
-    constexpr DWORD kKept =
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    DWORD now = ::GetFileAttributesW(SystemPath(target).c_str());
-    if (now == INVALID_FILE_ATTRIBUTES || (now & kKept) == (attributes & kKept)) return true;
-    return ::SetFileAttributesW(SystemPath(target).c_str(), (now & ~kKept) | (attributes & kKept)) != FALSE;
-}
-
 bool NamesIgnoreCase() {
     return true;
 }
-
-FolderReuse::FolderReuse() = default;
-FolderReuse::~FolderReuse() = default;
 
 std::wstring ExecutablePath() {
     // Read the whole path, however long: the buffer grows until the name fits.
@@ -143,10 +112,6 @@ std::wstring ExecutablePath() {
         buffer.resize(buffer.size() * 2);
     }
 }
-
-struct File::State {
-    UniqueFile handle;
-};
 
 File::File() : state_(new State) {}
 File::~File() = default;
@@ -260,13 +225,13 @@ bool File::Flush() {
     return IsOpen() && ::FlushFileBuffers(state_->handle.get()) != FALSE;
 }
 
+bool File::FlushData() {
+    return Flush();
+}
+
 // The Windows build never swaps (see FolderCanSwap); ReplaceFileW has its own order of writes.
 bool File::StartFlush() {
     return IsOpen();
-}
-
-bool File::CreateLike(const std::wstring& path, const FileFacts& /*facts*/) {
-    return CreateExclusive(path);
 }
 
 bool File::Close() {
