@@ -184,17 +184,17 @@ bool UndoStep(FolderTree& tree, const JournalRecord& record) {
         case JournalStep::TempFile:
         case JournalStep::NewFile: {
             TreeKind kind = tree.KindOf(record.path);
-            return kind == TreeKind::Missing || (kind == TreeKind::File && tree.DeleteFile(record.path));
+            return kind == TreeKind::Missing || (kind == TreeKind::File && tree.Remove(record.path));
         }
         case JournalStep::Replace:
             // No backup: the file was never moved aside, so it still is the previous one.
-            return tree.KindOf(record.backup) == TreeKind::Missing || tree.MoveFile(record.backup, record.path, true);
+            return tree.KindOf(record.backup) == TreeKind::Missing || tree.Move(record.backup, record.path, true);
         case JournalStep::Swap: {
             TreeKind kind = tree.KindOf(record.backup);
             if (kind == TreeKind::Missing) return true;
             // Once swapped, the previous file stands aside; until then that name holds new content.
-            if (tree.IsSameFile(record.backup, record.facts)) return tree.MoveFile(record.backup, record.path, true);
-            return kind == TreeKind::File && tree.DeleteFile(record.backup);
+            if (tree.IsSameFile(record.backup, record.facts)) return tree.Move(record.backup, record.path, true);
+            return kind == TreeKind::File && tree.Remove(record.backup);
         }
         case JournalStep::MadeFolder:
             // A folder that someone filled meanwhile is theirs now; it stays.
@@ -214,7 +214,7 @@ bool CleanUpStep(FolderTree& tree, const JournalRecord& record) {
                                                                           : nullptr;
     if (!leftover) return true;
     TreeKind kind = tree.KindOf(*leftover);
-    return kind == TreeKind::Missing || (kind == TreeKind::File && tree.DeleteFile(*leftover));
+    return kind == TreeKind::Missing || (kind == TreeKind::File && tree.Remove(*leftover));
 }
 
 void NoteFailedStep(const JournalRecord& record, size_t index, RecoveryReport& report) {
@@ -277,7 +277,7 @@ bool RecoverFolder(FolderTree& tree, RecoveryReport& report) {
         report.leftBehind.push_back(kJournalFileName);
         return false;
     }
-    return tree.DeleteFile(kJournalFileName);
+    return tree.Remove(kJournalFileName);
 }
 
 bool RecoverGameFolder(const std::wstring& gameFolder, RecoveryReport* report) {
@@ -337,10 +337,10 @@ bool InstallJournal::Begin(FolderTree& tree, std::vector<JournalRecord> planned)
     AppendU64(header, tree.device());
     AppendU64(header, tree.identity());
     bytes_ = header.size();
-    if (!tree.CreateFile(file_, kJournalFileName)) return false;
+    if (!tree.CreateNew(file_, kJournalFileName)) return false;
     if (file_.Write(header.data(), header.size())) return true;
     file_.Close();
-    tree.DeleteFile(kJournalFileName);
+    tree.Remove(kJournalFileName);
     return false;
 }
 
@@ -375,9 +375,9 @@ bool InstallJournal::Commit() {
     bool cleaned = true;
     for (const JournalRecord& record : records_) {
         if (record.step == JournalStep::Replace || record.step == JournalStep::Swap)
-            cleaned = tree_->DeleteFile(record.backup) && cleaned;
+            cleaned = tree_->Remove(record.backup) && cleaned;
     }
-    if (cleaned) tree_->DeleteFile(kJournalFileName);
+    if (cleaned) tree_->Remove(kJournalFileName);
     return true;
 }
 
@@ -388,5 +388,5 @@ bool InstallJournal::Undo(RecoveryReport& report) {
         report.leftBehind.push_back(kJournalFileName);
         return false;
     }
-    return tree_->DeleteFile(kJournalFileName);
+    return tree_->Remove(kJournalFileName);
 }

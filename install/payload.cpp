@@ -103,16 +103,16 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, platform::
     platform::File out;
     // The close is checked: a write error can surface only when the last data is handed over.
     if (last.step == JournalStep::Swap) {
-        return tree.CreateFile(out, last.backup, &last.facts) &&
+        return tree.CreateNew(out, last.backup, &last.facts) &&
                CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
                (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
                tree.SwapFiles(last.backup, entry.name);
     }
     const std::wstring& temp = steps[step].path;
-    if (!tree.CreateFile(out, temp) || !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) ||
+    if (!tree.CreateNew(out, temp) || !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) ||
         !out.Close() || !EntryIsSigned(check))
         return false;
-    if (last.step == JournalStep::NewFile) return tree.MoveFile(temp, entry.name, false);
+    if (last.step == JournalStep::NewFile) return tree.Move(temp, entry.name, false);
     return tree.ReplaceKeepingBackup(temp, entry.name, last.backup);
 }
 

@@ -50,15 +50,15 @@ public:
     bool RemoveEmptyFolder(const std::wstring& relative);
     // Deletes the name when it is a regular file or a link (the link itself, never what it leads
     // to); a folder is refused.
-    bool DeleteFile(const std::wstring& relative);
+    bool Remove(const std::wstring& relative);
     // Moves the regular file `from` to `to` within the tree, replacing a regular file there when
     // `replace`, else failing when anything stands at `to`. A link or folder at `from` is refused.
-    bool MoveFile(const std::wstring& from, const std::wstring& to, bool replace);
+    bool Move(const std::wstring& from, const std::wstring& to, bool replace);
     // Exchanges two regular files in one step (see platform::SwapPaths).
     bool SwapFiles(const std::wstring& first, const std::wstring& second);
     // Creates a new file where nothing stands, as File::CreateExclusive, or as File::CreateLike
     // when `like` is given.
-    bool CreateFile(File& file, const std::wstring& relative, const FileFacts* like = nullptr);
+    bool CreateNew(File& file, const std::wstring& relative, const FileFacts* like = nullptr);
     // Opens a regular file for reading (as File::OpenRead with Share::ReadOnly); a link, FIFO or
     // device at the name is refused.
     bool OpenFileRead(File& file, const std::wstring& relative);
@@ -77,7 +77,7 @@ private:
 
 // Test seams. The hook is called with the name each FolderTree call is about to act on, before it
 // acts, until it is cleared with nullptr: a test changes the folder there, between the pre-flight
-// and the writes, as another program could. The move fault makes every move (MoveFile, SwapFiles,
+// and the writes, as another program could. The move fault makes every move (Move, SwapFiles,
 // ReplaceKeepingBackup) fail after `movesBefore` more have succeeded, as a rename refused by the
 // system would; ClearMoveFaultForTest ends it.
 using TreeActHook = void (*)(const std::wstring& relative, void* context);

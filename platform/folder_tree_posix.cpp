@@ -241,14 +241,14 @@ bool FolderTree::RemoveEmptyFolder(const std::wstring& relative) {
     return ::unlinkat(place.dir, place.name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-bool FolderTree::DeleteFile(const std::wstring& relative) {
+bool FolderTree::Remove(const std::wstring& relative) {
     FireTreeActHook(relative);
     Place place(*state_, relative);
     // unlinkat without AT_REMOVEDIR never removes a folder and removes a link, not its target.
     return place.ok() && ::unlinkat(place.dir, place.name.c_str(), 0) == 0;
 }
 
-bool FolderTree::MoveFile(const std::wstring& from, const std::wstring& to, bool replace) {
+bool FolderTree::Move(const std::wstring& from, const std::wstring& to, bool replace) {
     FireTreeActHook(from);
     if (MoveFaultStrikes()) {
         errno = EIO;
@@ -281,7 +281,7 @@ bool FolderTree::SwapFiles(const std::wstring& first, const std::wstring& second
     return ::renameat2(one.dir, one.name.c_str(), other.dir, other.name.c_str(), RENAME_EXCHANGE) == 0;
 }
 
-bool FolderTree::CreateFile(File& file, const std::wstring& relative, const FileFacts* like) {
+bool FolderTree::CreateNew(File& file, const std::wstring& relative, const FileFacts* like) {
     FireTreeActHook(relative);
     file.Close();
     Place place(*state_, relative);

@@ -229,14 +229,14 @@ bool FolderTree::RemoveEmptyFolder(const std::wstring& relative) {
     return place.ok && KindAt(place) == TreeKind::Folder && ::RemoveDirectoryW(place.path.c_str()) != FALSE;
 }
 
-bool FolderTree::DeleteFile(const std::wstring& relative) {
+bool FolderTree::Remove(const std::wstring& relative) {
     FireTreeActHook(relative);
     Place place(*state_, relative);
     // DeleteFileW removes a link itself, never what it leads to, and never a folder.
     return place.ok && ::DeleteFileW(place.path.c_str()) != FALSE;
 }
 
-bool FolderTree::MoveFile(const std::wstring& from, const std::wstring& to, bool replace) {
+bool FolderTree::Move(const std::wstring& from, const std::wstring& to, bool replace) {
     FireTreeActHook(from);
     if (MoveFaultStrikes()) {
         ::SetLastError(ERROR_WRITE_FAULT);
@@ -260,7 +260,7 @@ bool FolderTree::SwapFiles(const std::wstring& /*first*/, const std::wstring& /*
     return false;
 }
 
-bool FolderTree::CreateFile(File& file, const std::wstring& relative, const FileFacts* /*like*/) {
+bool FolderTree::CreateNew(File& file, const std::wstring& relative, const FileFacts* /*like*/) {
     FireTreeActHook(relative);
     file.Close();
     Place place(*state_, relative);
