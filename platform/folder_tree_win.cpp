@@ -54,9 +54,12 @@ UniqueFile OpenPlainFolder(const std::wstring& path) {
     UniqueFile folder(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kHeldSharing, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) return folder;
+    // Windows opens the reparse point itself and its handle says so. Wine opens what a link leads
+    // to and only the name's attributes tell: asked once the folder is held, both are checked.
     BY_HANDLE_FILE_INFORMATION info;
+    DWORD named = ::GetFileAttributesW(SystemPath(path).c_str());
     if (!::GetFileInformationByHandle(folder.get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ((info.dwFileAttributes | named) & FILE_ATTRIBUTE_REPARSE_POINT) || named == INVALID_FILE_ATTRIBUTES) {
         folder.reset();
         ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
     }
@@ -277,7 +280,8 @@ bool FolderTree::OpenFileRead(File& file, const std::wstring& relative) {
     FireTreeActHook(relative);
     file.Close();
     Place place(*state_, relative);
-    if (!place.ok) return false;
+    // The name's attributes too: Wine opens what a link leads to and its handle does not say so.
+    if (!IsRegularFile(place)) return false;
     HANDLE handle = ::CreateFileW(place.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
