@@ -1,5 +1,6 @@
 // Fuzz target of the install journal reader and the recovery it drives: each input is planted as
-// the journal of a scratch game folder, whose files a recovery may delete or move back. Aborts when
+// the journal of a scratch game folder, whose files a recovery may delete or move back, and which
+// holds a link "l" to the folder above it. Aborts when
 // anything outside the game folder changes, or when a recovery that reports success leaves the
 // journal behind.
 #include <unistd.h>
@@ -50,13 +51,16 @@ struct Scratch {
         fs::remove_all(game);
         fs::create_directories(game / "a" / "b");
         for (const char* name : {"x", "a/y", "a/b/z", "x.piold", "a/y.piold"}) Write(game / name, name);
+        // A link out of the game folder, as a hostile program could plant one: a journal that would
+        // move it into place or act through it must be refused.
+        fs::create_symlink(outer, game / "l");
     }
 };
 
 void ExpectOutsideUntouched(const Scratch& scratch) {
     size_t count = 0;
     for (const auto& entry : fs::recursive_directory_iterator(scratch.root)) {
-        fs::path relative = fs::relative(entry.path(), scratch.root);
+        fs::path relative = entry.path().lexically_relative(scratch.root);
         if (relative.begin()->string() == "outer" && std::next(relative.begin()) != relative.end() &&
             std::next(relative.begin())->string() == "game") {
             continue;
