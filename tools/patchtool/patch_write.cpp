@@ -7,7 +7,9 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/journal.h"
 #include "install/payload.h"
+#include "install/preflight.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
 #include "platform/path_split.h"
@@ -198,6 +200,21 @@ std::string PayloadCountProblem(size_t count) {
            std::to_string(kMaxPayloadEntries);
 }
 
+// The journal an install of these items needs where every file is replaced (a temporary file and a
+// backup per entry) and every folder made: the most it can be.
+uint64_t WorstJournalBytes(const std::vector<PayloadItem>& items, const std::set<std::wstring>& folders) {
+    uint64_t bytes = JournalHeaderBytes() + 1;
+    std::wstring own(kLongestOwnSuffix, L'x');
+    for (const PayloadItem& item : items) {
+        std::wstring name = Utf8ToWide(item.name);
+        bytes += JournalRecordBytes(JournalRecord{JournalStep::TempFile, name + own, std::wstring()});
+        bytes += JournalRecordBytes(JournalRecord{JournalStep::Replace, name, name + own});
+    }
+    for (const std::wstring& folder : folders)
+        bytes += JournalRecordBytes(JournalRecord{JournalStep::MadeFolder, folder, std::wstring()});
+    return bytes;
+}
+
 void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems, Problems& warnings) {
     std::string countProblem = PayloadCountProblem(items.size());
     if (!countProblem.empty()) problems.push_back(countProblem);
@@ -220,6 +237,12 @@ void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems, Pro
             problems.push_back("payload: '" + item.name + "': a folder of the same name on Windows holds other files");
         CheckPathLength(item.name, problems, warnings);
     }
+    uint64_t journal = WorstJournalBytes(items, folders);
+    if (journal > kMaxJournalBytes)
+        warnings.push_back(
+            "payload: installing it over a game that has most of these files needs an install journal of " +
+            std::to_string(journal >> 20) + " MiB, more than the installer's limit of " +
+            std::to_string(kMaxJournalBytes >> 20) + " MiB; such an install is refused before it starts");
 }
 
 bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
