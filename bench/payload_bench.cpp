@@ -25,7 +25,6 @@
 
 #include "common/byte_order.h"
 #include "common/paths.h"
-#include "install/archive_reader.h"
 #include "install/payload.h"
 #include "install/verify.h"
 #include "platform/fs.h"
@@ -77,27 +76,20 @@ int Pack(const char* archivePath, const char* folder) {
 // archive reader, then each target checked, written beside itself and renamed over; nothing
 // planned, nothing noted, nothing to undo.
 bool PreviousExtraction(const std::wstring& archivePath, const std::wstring& gameFolder) {
-    ArchiveReader in;
-    unsigned char header[12];
-    if (!in.Open(archivePath) || !in.ReadExact(header, 12)) return false;
-    uint32_t count = LoadU32(header + 8);
+    PayloadReader in;
+    if (!in.Open(archivePath)) return false;
     std::vector<char> buffer(65536);
-    for (uint32_t i = 0; i < count; ++i) {
-        unsigned char field[8];
-        if (!in.ReadExact(field, 4)) return false;
-        std::string name(LoadU32(field), '\0');
-        if (!in.ReadExact(&name[0], name.size()) || !in.ReadExact(field, 8)) return false;
-        uint64_t size = LoadU64(field);
-        std::wstring target = JoinPath(gameFolder, platform::ConvertUtf8ToWide(name.data(), name.size()));
+    PayloadEntry entry;
+    for (uint32_t i = 0; i < in.entryCount(); ++i) {
+        if (!in.Next(entry, false)) return false;
+        std::wstring target = JoinPath(gameFolder, entry.name);
         bool exists = false;
         platform::File out;
         std::wstring temp;
         if (!platform::CanReplaceFile(target, exists) || !out.CreateReplacementFor(target, temp)) return false;
-        for (uint64_t left = size; left > 0;) {
+        while (in.dataLeft() > 0) {
             size_t got = 0;
-            if (!in.ReadSome(buffer.data(), std::min<uint64_t>(left, buffer.size()), got) || !out.Write(buffer.data(), got))
-                return false;
-            left -= got;
+            if (!in.ReadData(buffer.data(), buffer.size(), got) || !out.Write(buffer.data(), got)) return false;
         }
         if (!out.Close() || !platform::ReplacePath(temp, target)) return false;
     }

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!out) std::abort();
     }
     bool extracted = ExtractPayload(Wide(scratch.archive), Wide(scratch.game));
-    std::vector<PayloadEntryInfo> entries;
+    std::vector<PayloadEntry> entries;
     bool listed = ListPayload(Wide(scratch.archive), entries);
     if (extracted && !listed) std::abort();
 

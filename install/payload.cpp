@@ -6,7 +6,6 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
-#include "install/archive_reader.h"
 #include "install/install_log.h"
 #include "install/journal.h"
 #include "install/preflight.h"
@@ -23,33 +22,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 65536;
 
-bool ReadArchiveHeader(ArchiveReader& reader, uint32_t& entryCount) {
-    unsigned char header[12];
-    if (!reader.ReadExact(header, sizeof(header))) return false;
-    if (std::memcmp(header, kPayloadMagic, sizeof(kPayloadMagic)) != 0) return false;
-    entryCount = LoadU32(header + 8);
-    return entryCount <= kMaxPayloadEntries;
-}
-
-// Reads one entry's name and size and checks the name; the reader then stands at the data.
-bool ReadEntryHeader(ArchiveReader& reader, PayloadEntryInfo& entry, bool checkName = true) {
-    unsigned char field[8];
-    if (!reader.ReadExact(field, 4)) return false;
-    // nameLength 0 or negative wraps around to a large value: one test covers 1..32768.
-    uint32_t nameLength = LoadU32(field);
-    if (nameLength - 1 > kMaxPayloadNameLength - 1) return false;
-    entry.rawName.assign(nameLength, '\0');
-    if (!reader.ReadExact(&entry.rawName[0], nameLength) || !reader.ReadExact(field, 8)) return false;
-    uint64_t dataSize = LoadU64(field);
-    if (dataSize > static_cast<uint64_t>(INT64_MAX)) return false;
-    entry.size = dataSize;
-    entry.name = Utf8ToWide(entry.rawName);
-    for (wchar_t& c : entry.name) {
-        if (c == L'/') c = L'\\';
-    }
-    return !checkName || IsSafeRelativePath(entry.name);
-}
-
 // One entry of a signed patch: its digest as it streams by, and where it stands in the archive.
 struct EntryCheck {
     PayloadEntryDigest digest;
@@ -65,12 +37,12 @@ bool EntryIsSigned(EntryCheck* check) {
     return false;
 }
 
-bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, char* buffer, uint32_t entryIndex,
+bool CopyEntryData(PayloadReader& reader, platform::File& out, uint64_t size, char* buffer, uint32_t entryIndex,
                    uint32_t entryCount, EntryCheck* check) {
     uint64_t remaining = size;
     while (remaining > 0) {
         size_t chunk = 0;
-        if (!reader.ReadSome(buffer, remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk, chunk) ||
+        if (!reader.ReadData(buffer, remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk, chunk) ||
             !out.Write(buffer, chunk))
             return false;
         if (check && !check->digest.Update(buffer, chunk)) return false;
@@ -87,14 +59,14 @@ bool CopyEntryData(ArchiveReader& reader, platform::File& out, uint64_t size, ch
 // ReplaceKeepingBackup. No unchecked byte ever stands under a game file's name, and a signed
 // patch's entry is checked against its digest before it is put in place. Every call goes through
 // the held folder, so a folder swapped for a link since the pre-flight stops the entry.
-bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, platform::FolderTree& tree, char* buffer,
+bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& tree, char* buffer,
                 uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
                 EntryCheck* check) {
     // The archive may have changed since it was checked: its entry must be the one planned.
     const std::vector<JournalRecord>& steps = journal.planned();
     const JournalRecord& last = steps[endStep - 1];
-    if (last.path != entry.name) return false;
-    if (check && !check->digest.Begin(entry.rawName, entry.size)) return false;
+    if (last.path != entry.name || entry.kind != EntryKind::Stored) return false;
+    if (check && !check->digest.Begin(entry.storedHeader)) return false;
     if (!journal.NoteThrough(endStep)) return false;
     size_t step = firstStep;
     for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
@@ -104,13 +76,14 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, platform::
     // The close is checked: a write error can surface only when the last data is handed over.
     if (last.step == JournalStep::Swap) {
         return tree.CreateNew(out, last.backup, &last.facts) &&
-               CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) &&
+               CopyEntryData(reader, out, entry.dataSize, buffer, entryIndex, entryCount, check) &&
                (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
                tree.SwapFiles(last.backup, entry.name);
     }
     const std::wstring& temp = steps[step].path;
-    if (!tree.CreateNew(out, temp) || !CopyEntryData(reader, out, entry.size, buffer, entryIndex, entryCount, check) ||
-        !out.Close() || !EntryIsSigned(check))
+    if (!tree.CreateNew(out, temp) ||
+        !CopyEntryData(reader, out, entry.dataSize, buffer, entryIndex, entryCount, check) || !out.Close() ||
+        !EntryIsSigned(check))
         return false;
     if (last.step == JournalStep::NewFile) return tree.Move(temp, entry.name, false);
     return tree.ReplaceKeepingBackup(temp, entry.name, last.backup);
@@ -120,24 +93,29 @@ bool WriteEntry(ArchiveReader& reader, const PayloadEntryInfo& entry, platform::
 // lengths as ListPayload checks them, then each target and the free space (see preflight.h).
 // The steps of each entry are planned on the way (see PreflightEntry).
 bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, uint32_t& entryCount) {
-    ArchiveReader reader;
+    PayloadReader reader;
     platform::ClearSystemError();
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) {
+    if (!reader.Open(archivePath)) {
         LogEntryFailed("payload archive header", platform::LastSystemError());
         return false;
     }
+    entryCount = reader.entryCount();
     // A record or two per entry, the folders' few more: reserved once rather than grown.
     state.firstRecord.reserve(entryCount);
     state.records.reserve(entryCount + entryCount / 4);
-    PayloadEntryInfo entry;
+    PayloadEntry entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
-        entry.rawName.clear();
-        if (!ReadEntryHeader(reader, entry) || !reader.Skip(entry.size)) {
+        if (!reader.Next(entry) || !reader.SkipData()) {
             LogEntryRefused(i, entry.rawName);
             return false;
         }
+        // Entries that are made rather than copied come with their own installer.
+        if (entry.kind != EntryKind::Stored) {
+            LogEntryFailed(entry.rawName + " (an entry kind this installer cannot write)", 0);
+            return false;
+        }
         platform::ClearSystemError();
-        if (!PreflightEntry(state, entry.name, entry.size)) {
+        if (!PreflightEntry(state, entry.name, entry.fileSize)) {
             LogEntryFailed(entry.rawName, platform::LastSystemError());
             return false;
         }
@@ -154,21 +132,20 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
 bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, const std::vector<size_t>& firstStep,
                   InstallJournal& journal, EntryCheck* check, ExtractReport& out) {
     uint32_t expectedCount = static_cast<uint32_t>(firstStep.size());
-    ArchiveReader reader;
-    uint32_t entryCount = 0;
+    PayloadReader reader;
     platform::ClearSystemError();
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount) || entryCount != expectedCount) {
+    if (!reader.Open(archivePath) || reader.entryCount() != expectedCount) {
         LogEntryFailed("payload archive header", platform::LastSystemError());
         return false;
     }
+    uint32_t entryCount = reader.entryCount();
     // One copy buffer for the whole run: memory stays the same whatever the payload holds.
     std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-    PayloadEntryInfo entry;
+    PayloadEntry entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
-        entry.rawName.clear();
         // The name is not checked again: WriteEntry takes it only when it is the planned one.
-        if (!ReadEntryHeader(reader, entry, false)) {
+        if (!reader.Next(entry, false)) {
             LogEntryRefused(i, entry.rawName);
             return false;
         }
@@ -183,7 +160,7 @@ bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, c
             LogEntryFailed(out.entry, out.systemError);
             return false;
         }
-        LogEntryWritten(entry.rawName, entry.size);
+        LogEntryWritten(entry.rawName, entry.fileSize);
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
     }
     return true;
@@ -302,14 +279,13 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     return false;
 }
 
-bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries) {
+bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntry>& entries) {
     entries.clear();
-    ArchiveReader reader;
-    uint32_t entryCount = 0;
-    if (!reader.Open(archivePath) || !ReadArchiveHeader(reader, entryCount)) return false;
-    for (uint32_t i = 0; i < entryCount; ++i) {
-        PayloadEntryInfo entry;
-        if (!ReadEntryHeader(reader, entry) || !reader.Skip(entry.size)) return false;
+    PayloadReader reader;
+    if (!reader.Open(archivePath)) return false;
+    for (uint32_t i = 0; i < reader.entryCount(); ++i) {
+        PayloadEntry entry;
+        if (!reader.Next(entry) || !reader.SkipData()) return false;
         entries.push_back(std::move(entry));
     }
     return true;

@@ -1,22 +1,14 @@
 #pragma once
-// The payload archive "patch_payload.dat" and its extraction into the game folder.
-//
-// Layout, all integers little-endian, read front to back once, never seeking:
-//   header   magic "PTPAYLD1" (8 bytes), entryCount u32 (0 to 200000)
-//   entry    nameLength i32 (1 to 32768), name (UTF-8, "/" or "\" between directories),
-//            dataSize i64 (0 or more), data (dataSize bytes, stored as is)
-// Entries follow each other directly; bytes after the last entry are never read.
+// The payload archive "patch_payload.dat" (its layout: payload_reader.h) and its extraction into
+// the game folder.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "install/payload_reader.h"
 #include "install/safe_path.h"
 
 extern const wchar_t kPayloadFileName[];  // "patch_payload.dat"
-constexpr char kPayloadMagic[8] = {'P', 'T', 'P', 'A', 'Y', 'L', 'D', '1'};
-
-constexpr uint32_t kMaxPayloadEntries = 200000;
-constexpr uint32_t kMaxPayloadNameLength = 32768;  // bytes of UTF-8
 
 // What an extraction that did not install came to, for the caller to tell the user.
 enum class ExtractFailure {
@@ -55,15 +47,7 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
 // way is caught when the file below it is opened).
 bool CreateDirectoryTree(const std::wstring& path);
 
-// One entry as the reader sees it: the name converted as ExtractPayload converts it ("/" turned into
-// "\"), the raw UTF-8 name bytes, and the data size.
-struct PayloadEntryInfo {
-    std::wstring name;
-    std::string rawName;
-    uint64_t size;
-};
-
 // Lists the entries without extracting, with the same checks as ExtractPayload (magic, counts,
 // lengths, unsafe names, data running past the end of the file). False on a malformed archive;
 // `entries` then holds the entries read before the fault.
-bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntryInfo>& entries);
+bool ListPayload(const std::wstring& archivePath, std::vector<PayloadEntry>& entries);

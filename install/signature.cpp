@@ -118,43 +118,16 @@ bool ParsePayloadPart(Cursor& in, PatchSignature& out) {
     return true;
 }
 
-// A sequential reader of the payload archive with an all-or-nothing ReadExact.
-class ArchiveStream {
-public:
-    bool Open(const std::wstring& path) {
-        return file_.OpenRead(path, platform::Share::ReadOnly) && file_.GetSize(size_);
-    }
-    bool ReadExact(void* out, size_t count) {
+bool DigestOneEntry(PayloadReader& in, char* buffer, platform::Sha256Digest& digest) {
+    PayloadEntry entry;
+    PayloadEntryDigest digester;
+    // The names are not judged here: the extraction refuses an unsafe one before writing anything.
+    if (!in.Next(entry, false) || !digester.Begin(entry.storedHeader)) return false;
+    while (in.dataLeft() > 0) {
         size_t got = 0;
-        if (count > size_ - position_ || !file_.Read(out, count, got) || got != count) return false;
-        position_ += count;
-        return true;
+        if (!in.ReadData(buffer, kChunk, got) || !digester.Update(buffer, got)) return false;
     }
-    uint64_t left() const { return size_ - position_; }
-
-private:
-    platform::File file_;
-    uint64_t size_ = 0;
-    uint64_t position_ = 0;
-};
-
-bool DigestOneEntry(ArchiveStream& in, char* buffer, platform::Sha256Digest& digest) {
-    uint8_t raw[8];
-    if (!in.ReadExact(raw, 4)) return false;
-    int64_t nameLength = static_cast<int32_t>(LoadLe(raw, 4));
-    if (nameLength < 1 || nameLength > static_cast<int64_t>(kMaxPayloadNameLength)) return false;
-    std::string name(static_cast<size_t>(nameLength), '\0');
-    if (!in.ReadExact(&name[0], name.size()) || !in.ReadExact(raw, 8)) return false;
-    int64_t dataSize = static_cast<int64_t>(LoadLe(raw, 8));
-    if (dataSize < 0 || static_cast<uint64_t>(dataSize) > in.left()) return false;
-    PayloadEntryDigest entry;
-    if (!entry.Begin(name, static_cast<uint64_t>(dataSize))) return false;
-    for (uint64_t left = static_cast<uint64_t>(dataSize); left > 0;) {
-        size_t chunk = left < kChunk ? static_cast<size_t>(left) : kChunk;
-        if (!in.ReadExact(buffer, chunk) || !entry.Update(buffer, chunk)) return false;
-        left -= chunk;
-    }
-    return entry.Finish(digest);
+    return digester.Finish(digest);
 }
 
 }  // namespace
@@ -228,12 +201,11 @@ std::vector<std::string> LocalBannerSources(const PatchManifest& manifest) {
 bool DigestPayloadEntries(const std::wstring& archivePath, std::array<uint8_t, kPayloadHeadSize>& head,
                           std::vector<platform::Sha256Digest>& entries) {
     entries.clear();
-    ArchiveStream in;
-    if (!in.Open(archivePath) || !in.ReadExact(head.data(), head.size())) return false;
-    uint32_t count = static_cast<uint32_t>(LoadLe(head.data() + 8, 4));
-    if (count > kMaxPayloadEntries) return false;
+    PayloadReader in;
+    if (!in.Open(archivePath)) return false;
+    head = in.header();
     std::unique_ptr<char[]> buffer(new char[kChunk]);
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < in.entryCount(); ++i) {
         platform::Sha256Digest digest{};
         if (!DigestOneEntry(in, buffer.get(), digest)) return false;
         entries.push_back(digest);
@@ -334,12 +306,8 @@ SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256P
     return check;
 }
 
-bool PayloadEntryDigest::Begin(const std::string& rawName, uint64_t dataSize) {
-    std::string head;
-    AppendU32(head, static_cast<uint32_t>(rawName.size()));
-    head += rawName;
-    AppendU64(head, dataSize);
-    ok_ = sha_.Begin() && sha_.Update(head.data(), head.size());
+bool PayloadEntryDigest::Begin(const std::string& storedHeader) {
+    ok_ = sha_.Begin() && sha_.Update(storedHeader.data(), storedHeader.size());
     return ok_;
 }
 

@@ -117,7 +117,8 @@ SignatureCheck LoadSignedPatch(const std::wstring& folder, const platform::P256P
 // and must not be put in place.
 class PayloadEntryDigest {
 public:
-    bool Begin(const std::string& rawName, uint64_t dataSize);
+    // `storedHeader`: the entry's header bytes as the archive holds them (PayloadEntry).
+    bool Begin(const std::string& storedHeader);
     bool Update(const void* data, size_t size);
     bool Matches(const PatchSignature& signature, uint32_t index);
     // The entry's digest itself (instead of Matches), for the signing side.

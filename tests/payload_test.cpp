@@ -99,12 +99,12 @@ TEST(Payload, NameLengthLimits) {
         bytes += "xy";
         test::ScratchDir dir;
         ASSERT_TRUE(test::WriteFileBytes(dir / L"a.dat", bytes));
-        std::vector<PayloadEntryInfo> entries;
+        std::vector<PayloadEntry> entries;
         EXPECT_EQ(ListPayload(dir / L"a.dat", entries), c.ok) << c.nameLength;
         if (c.ok) {
             ASSERT_EQ(entries.size(), 1u);
             EXPECT_EQ(entries[0].rawName.size(), length);
-            EXPECT_EQ(entries[0].size, 2u);
+            EXPECT_EQ(entries[0].fileSize, 2u);
         }
     }
     Sandbox box;
@@ -131,7 +131,7 @@ TEST(Payload, DataSizeLimitsAndCutsAreRefused) {
         EXPECT_FALSE(box.Extract(c.bytes)) << c.what;
         // The fault is found before the first entry is written; no file of the install stays.
         EXPECT_EQ(box.Tree(), kEmptyGameTree) << c.what;
-        std::vector<PayloadEntryInfo> entries;
+        std::vector<PayloadEntry> entries;
         EXPECT_FALSE(ListPayload(box.archive, entries)) << c.what;
         EXPECT_EQ(entries.size(), 1u) << c.what;
     }
@@ -393,14 +393,14 @@ TEST(Payload, LongestNameOfManyLevelsFailsCleanly) {
 TEST(Payload, ListPayloadReportsEntriesAsExtractionSeesThem) {
     test::ScratchDir dir;
     ASSERT_TRUE(test::WriteFileBytes(dir / L"a.dat", PayloadArchive({{"a/b.txt", "123"}, {"\xc3\xa9", ""}}) + "tail"));
-    std::vector<PayloadEntryInfo> entries;
+    std::vector<PayloadEntry> entries;
     ASSERT_TRUE(ListPayload(dir / L"a.dat", entries));
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].name, L"a\\b.txt");
     EXPECT_EQ(entries[0].rawName, "a/b.txt");
-    EXPECT_EQ(entries[0].size, 3u);
+    EXPECT_EQ(entries[0].fileSize, 3u);
     EXPECT_EQ(entries[1].name, L"\u00e9");
-    EXPECT_EQ(entries[1].size, 0u);
+    EXPECT_EQ(entries[1].fileSize, 0u);
     ASSERT_TRUE(test::WriteFileBytes(dir / L"b.dat", PayloadArchive({{"ok", "1"}, {"../bad", "2"}})));
     EXPECT_FALSE(ListPayload(dir / L"b.dat", entries));
     EXPECT_EQ(entries.size(), 1u);

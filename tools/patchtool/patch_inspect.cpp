@@ -175,7 +175,7 @@ void CheckRecords(InspectReport& report) {
 }
 
 void ReadPayload(const std::wstring& folder, InspectReport& report) {
-    std::vector<PayloadEntryInfo> entries;
+    std::vector<PayloadEntry> entries;
     std::wstring path = JoinPath(folder, kPayloadFileName);
     report.hasPayload = platform::GetPathKind(path) == platform::PathKind::File;
     if (!report.hasPayload) {
@@ -183,8 +183,8 @@ void ReadPayload(const std::wstring& folder, InspectReport& report) {
         return;
     }
     bool whole = ListPayload(path, entries);
-    for (const PayloadEntryInfo& entry : entries) {
-        report.payload.push_back({entry.rawName, entry.size});
+    for (const PayloadEntry& entry : entries) {
+        report.payload.push_back({entry.rawName, entry.fileSize});
         // Names the reader passed are safe; what is left is what Windows itself refuses.
         std::string slashed = entry.rawName;
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
