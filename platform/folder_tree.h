@@ -51,10 +51,12 @@ public:
     // Deletes the name when it is a regular file or a link (the link itself, never what it leads
     // to); a folder is refused.
     bool Remove(const std::wstring& relative);
-    // Moves the regular file `from` to `to` within the tree, replacing a regular file there when
-    // `replace`, else failing when anything stands at `to`. A link or folder at `from` is refused.
+    // Moves `from` to `to` within the tree, replacing a regular file there when `replace`, else
+    // failing when anything stands at `to`. No link is followed at either name; with `replace`,
+    // which puts a previous file back, anything but a regular file at `from` is refused.
     bool Move(const std::wstring& from, const std::wstring& to, bool replace);
-    // Exchanges two regular files in one step (see platform::SwapPaths).
+    // Exchanges two names in one step, following no link at either (Linux file systems that can;
+    // see FolderCanSwap).
     bool SwapFiles(const std::wstring& first, const std::wstring& second);
     // Creates a new file where nothing stands, as File::CreateExclusive, or as File::CreateLike
     // when `like` is given.

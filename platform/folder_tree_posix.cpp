@@ -256,9 +256,12 @@ bool FolderTree::Move(const std::wstring& from, const std::wstring& to, bool rep
     }
     Place source(*state_, from);
     Place target(*state_, to);
-    if (!IsRegularFile(source) || !target.ok()) return false;
+    if (!source.ok() || !target.ok()) return false;
+    // A rename moves the names themselves and follows no link at either end. A new name takes what
+    // this run just wrote there; only the moves that put a previous file back check what they move.
     if (!replace)
         return ::renameat2(source.dir, source.name.c_str(), target.dir, target.name.c_str(), RENAME_NOREPLACE) == 0;
+    if (!IsRegularFile(source)) return false;
     // Over a regular file or nothing; a link or folder at the target stays where it is.
     struct stat st;
     TreeKind kind = KindAt(target, st);
@@ -277,7 +280,8 @@ bool FolderTree::SwapFiles(const std::wstring& first, const std::wstring& second
     }
     Place one(*state_, first);
     Place other(*state_, second);
-    if (!IsRegularFile(one) || !IsRegularFile(other)) return false;
+    // The exchange follows no link at either name; what it swaps was planned and written by this run.
+    if (!one.ok() || !other.ok()) return false;
     return ::renameat2(one.dir, one.name.c_str(), other.dir, other.name.c_str(), RENAME_EXCHANGE) == 0;
 }
 
