@@ -33,10 +33,14 @@ bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
     return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != FALSE;
 }
 
+// Setting another owner takes SeRestorePrivilege, which a test does not hold.
+bool GiveToAnotherUser(const std::wstring&) { return false; }
+
 }  // namespace test
 
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/posix_path.h"
 
@@ -70,6 +74,11 @@ bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
     std::error_code ec;
     std::filesystem::create_directory_symlink(FsPath(target), FsPath(link), ec);
     return !ec;
+}
+
+bool GiveToAnotherUser(const std::wstring& path) {
+    constexpr uid_t kNobody = 65534;
+    return ::geteuid() == 0 && ::lchown(platform::NativePath(path).c_str(), kNobody, kNobody) == 0;
 }
 
 }  // namespace test
