@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "install/key_slot.h"
+#include "install/payload.h"
+#include "install/signature.h"
 #include "manifest/manifest.h"
 #include "platform/text.h"
 #include "support/patchtool_support.h"
@@ -151,6 +153,26 @@ TEST_F(SignedPatch, EveryTamperingIsRefusedBeforeTheGameFolderIsTouched) {
     // The untouched patch installs, and the same files without the key check install unsigned.
     EXPECT_EQ(ApplyWithKey(signedFirst.path()), kExitOk);
     EXPECT_NE(Snapshot(game.path()), before);
+}
+
+// Every field at its bound: three banners of the longest name, the asset digest and the most
+// entries an archive may hold. Such a file is valid and is read, from memory and from disk.
+TEST(SignatureFile, TheLargestValidFileIsRead) {
+    PatchSignature largest;
+    largest.hasAssets = true;
+    largest.banners.assign(3, SignedFile{std::string(kMaxSignedNameLength, 'b'), {}});
+    for (int i = 0; i < 4; ++i) largest.payloadHead[8 + i] = static_cast<uint8_t>(kMaxPayloadEntries >> (8 * i));
+    largest.payloadEntries.resize(kMaxPayloadEntries);
+    const std::string bytes = EncodeSignedPart(largest) + std::string(64, 's');
+    EXPECT_EQ(bytes.size(), kMaxSignatureFileSize);
+    PatchSignature parsed;
+    platform::Sha256Digest digest{};
+    EXPECT_TRUE(ParsePatchSignature(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), parsed, digest));
+    EXPECT_EQ(parsed.payloadEntries.size(), kMaxPayloadEntries);
+    test::ScratchDir dir;
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"patch_signature.dat", bytes));
+    EXPECT_TRUE(ReadPatchSignature(dir / L"patch_signature.dat", parsed, digest));
+    EXPECT_EQ(parsed.banners.size(), 3u);
 }
 
 TEST(KeySlot, StampFillsOnlyAnEmptySlotOrItsOwnKey) {
