@@ -2,11 +2,14 @@
 
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
+#include <iterator>
+#include <random>
 
 #include "common/paths.h"
 #include "install/safe_path.h"
 #include "platform/error.h"
-#include "platform/fs.h"
+#include "platform/owned_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -17,15 +20,79 @@ constexpr size_t kFlushBytes = 16384;
 // The open run, owned here; `open` false between runs.
 struct InstallLogRun {
     bool open = false;
-    platform::File file;
+    platform::OwnedFile file;
     std::string pending;
+    uint64_t runBytes = 0;  // of this run, the kept runs before it not counted
     uint32_t entryLines = 0;
     uint64_t entriesNotListed = 0;
+    uint32_t undoLines = 0;
+    uint64_t undoStepsNotListed = 0;
 };
 InstallLogRun gRun;
 
-std::string Utf8(const std::wstring& text) {
-    return platform::ConvertWideToUtf8(text);
+// The code point of the UTF-8 sequence at `at` and its length in bytes; length 0 when the bytes
+// there are no valid sequence (cut short, overlong, a surrogate, beyond U+10FFFF).
+size_t DecodeUtf8(const std::string& text, size_t at, uint32_t& codePoint) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t length = lead < 0x80                    ? 1
+                    : lead >= 0xC2 && lead <= 0xDF ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || text.size() - at < length) return 0;
+    codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        codePoint = codePoint << 6 | (byte(at + i) & 0x3F);
+    }
+    constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < kShortest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+    return length;
+}
+
+// What a viewer may take as the end of a line or as a terminal command: C0 and C1 controls, DEL,
+// and the line and paragraph separators.
+bool BreaksLines(uint32_t codePoint) {
+    return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x2028 || codePoint == 0x2029;
+}
+
+void AppendHexBytes(const std::string& text, size_t at, size_t length, std::string& out) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (size_t i = at; i < at + length; ++i) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 15]};
+    }
+}
+
+// Any name or text as a piece of one line: escaped so that it cannot end the line or fake another
+// (a reader undoes \xNN and \\ to get the bytes back), and cut to kInstallLogMaxTextBytes.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    std::string piece;
+    for (size_t at = 0; at < text.size();) {
+        uint32_t codePoint = 0;
+        size_t length = DecodeUtf8(text, at, codePoint);
+        piece.clear();
+        if (length == 0) {
+            length = 1;
+            AppendHexBytes(text, at, 1, piece);
+        } else if (BreaksLines(codePoint)) {
+            AppendHexBytes(text, at, length, piece);
+        } else if (codePoint == '\\') {
+            piece = "\\\\";
+        } else {
+            piece.assign(text, at, length);
+        }
+        if (out.size() + piece.size() > kInstallLogMaxTextBytes) return out + "\xE2\x80\xA6";  // "…"
+        out += piece;
+        at += length;
+    }
+    return out;
+}
+
+std::string Text(const std::wstring& text) {
+    return Escaped(platform::ConvertWideToUtf8(text));
 }
 
 void Flush() {
@@ -42,15 +109,16 @@ void Line(const std::string& text) {
     if (!gRun.open) return;
     gRun.pending += text;
     gRun.pending += '\n';
+    gRun.runBytes += text.size() + 1;
     if (gRun.pending.size() >= kFlushBytes) Flush();
 }
 
 // The runs already in the file, the oldest dropped whole until what stays fits the bound, so the
-// file stays near twice the bound at most.
-std::string KeptRuns(const std::wstring& path) {
-    platform::File file;
+// file stays near twice the bound at most. Read through the handle that then rewrites the file.
+// The bytes are only cut at a run marker and copied back, never interpreted.
+std::string KeptRuns(platform::OwnedFile& file) {
     uint64_t size = 0;
-    if (!file.OpenRead(path, platform::Share::All) || !file.GetSize(size) || size == 0) return std::string();
+    if (!file.GetSize(size) || size == 0) return std::string();
     uint64_t skip = size > kInstallLogKeepBytes ? size - kInstallLogKeepBytes : 0;
     if (skip > 0 && !file.Skip(skip)) return std::string();
     std::string text(static_cast<size_t>(size - skip), '\0');
@@ -64,6 +132,33 @@ std::string KeptRuns(const std::wstring& path) {
     }
     if (!text.empty() && text.back() != '\n') text += '\n';
     return text;
+}
+
+// `path` with "-" and eight random hexadecimal digits before its extension. Random rather than
+// counted, so that another program cannot take the names in advance.
+std::wstring FreshName(const std::wstring& path) {
+    static std::mt19937 generator{std::random_device{}()};
+    wchar_t unique[16];
+    std::swprintf(unique, std::size(unique), L"-%08X", static_cast<unsigned>(generator()));
+    size_t name = path.find_last_of(L"\\/");
+    size_t dot = path.rfind(L'.');
+    if (dot == std::wstring::npos || (name != std::wstring::npos && dot < name)) dot = path.size();
+    return path.substr(0, dot) + unique + path.substr(dot);
+}
+
+// The log at `path` with its kept runs when it is plainly ours; else a new file beside it, so
+// that what stands at `path` is never written through.
+bool OpenLogFile(const std::wstring& path, std::string& kept, std::wstring& written) {
+    if (gRun.file.OpenForUpdate(path)) {
+        kept = KeptRuns(gRun.file);
+        written = path;
+        return gRun.file.Truncate();
+    }
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        written = FreshName(path);
+        if (gRun.file.CreateNew(written, false)) return true;
+    }
+    return false;
 }
 
 std::string UtcNow() {
@@ -92,6 +187,15 @@ const char* CheckWord(RecordCheck check) {
     return "unknown";
 }
 
+// The system's code and its message, as the system words it.
+std::string Reason(uint32_t systemError) {
+    if (systemError == 0) return "no system error reported";
+    std::string reason = "system error " + std::to_string(systemError);
+    std::string message = platform::SystemErrorMessage(systemError);
+    if (!message.empty()) reason += " (" + Escaped(message) + ")";
+    return reason;
+}
+
 bool IsNameCharacter(wchar_t c) {
     return c >= 0x20 && std::wstring(L"<>:\"/\\|?*").find(c) == std::wstring::npos;
 }
@@ -108,17 +212,23 @@ std::wstring InstallLogPath(const std::wstring& directory, const std::wstring& w
     return JoinPath(directory, name + L".log");
 }
 
-bool BeginInstallLog(const std::wstring& path, const char* languageCode, const std::wstring& chosenFolder) {
+bool BeginInstallLog(const std::wstring& path, const char* languageCode, const std::wstring& chosenFolder,
+                     std::wstring* writtenPath) {
     if (gRun.open) EndInstallLog();
     gRun = InstallLogRun{};
-    if (path.empty()) return false;
-    std::string kept = KeptRuns(path);
-    if (!gRun.file.OpenWrite(path)) return false;
+    if (writtenPath) writtenPath->clear();
+    std::string kept;
+    std::wstring written;
+    if (path.empty() || !OpenLogFile(path, kept, written)) {
+        gRun = InstallLogRun{};
+        return false;
+    }
     gRun.open = true;
     gRun.pending = kept;
-    Line(kInstallLogRunMarker + UtcNow() + ", installer " + kInstallerVersion + ", language " + languageCode);
-    Line("chosen folder: " + Utf8(chosenFolder));
+    Line(kInstallLogRunMarker + UtcNow() + ", installer " + kInstallerVersion + ", language " + Escaped(languageCode));
+    Line("chosen folder: " + Text(chosenFolder));
     Flush();
+    if (gRun.open && writtenPath) *writtenPath = written;
     return gRun.open;
 }
 
@@ -128,46 +238,56 @@ bool InstallLogOpen() {
 
 void LogRecordCheck(const std::string& suffix, RecordCheck check, const RecordFindings& findings) {
     if (!gRun.open) return;
-    std::string text = "record RelativePath" + suffix + ": expected '" + Utf8(findings.relativePath) + "', " +
-                       std::to_string(findings.expectedSize) + " bytes, SHA-256 " + Utf8(findings.expectedHash);
+    std::string text = "record RelativePath" + suffix + ": expected '" + Text(findings.relativePath) + "', " +
+                       std::to_string(findings.expectedSize) + " bytes, SHA-256 " + Text(findings.expectedHash);
     if (check == RecordCheck::KeyMissing) text = "record RelativePath" + suffix + ": not set in full";
     if (!findings.foundPath.empty()) {
-        text += "; found '" + Utf8(findings.foundPath) + "'";
+        text += "; found '" + Text(findings.foundPath) + "'";
         if (findings.foundSize >= 0) text += ", " + std::to_string(findings.foundSize) + " bytes";
-        if (!findings.foundDigest.empty()) text += ", SHA-256 " + Utf8(findings.foundDigest);
+        if (!findings.foundDigest.empty()) text += ", SHA-256 " + Text(findings.foundDigest);
     }
     Line(text + ": " + CheckWord(check));
 }
 
 void LogExtractionStart(const std::wstring& archivePath, const std::wstring& targetFolder) {
-    Line("payload " + Utf8(archivePath) + " into folder: " + Utf8(targetFolder));
+    Line("payload " + Text(archivePath) + " into folder: " + Text(targetFolder));
 }
 
 void LogEntryWritten(const std::string& name, uint64_t size) {
     if (!gRun.open) return;
-    if (gRun.entryLines == kInstallLogMaxEntryLines) {
+    if (gRun.entryLines == kInstallLogMaxEntryLines || gRun.runBytes >= kInstallLogListBytes) {
         ++gRun.entriesNotListed;
         return;
     }
     ++gRun.entryLines;
-    Line("written " + name + " (" + std::to_string(size) + " bytes)");
+    Line("written " + Escaped(name) + " (" + std::to_string(size) + " bytes)");
 }
 
 void LogEntryFailed(const std::string& name, uint32_t systemError) {
     if (!gRun.open) return;
-    std::string reason = "no system error reported";
-    if (systemError != 0) {
-        reason = "system error " + std::to_string(systemError);
-        std::string message = platform::SystemErrorMessage(systemError);
-        if (!message.empty()) reason += " (" + message + ")";
-    }
-    Line("FAILED " + name + ": " + reason);
+    Line("FAILED " + Escaped(name) + ": " + Reason(systemError));
     Flush();
 }
 
 void LogEntryRefused(uint32_t entryIndex, const std::string& name) {
-    Line("FAILED entry " + std::to_string(entryIndex + 1) + " '" + name +
+    Line("FAILED entry " + std::to_string(entryIndex + 1) + " '" + Escaped(name) +
          "': the archive is damaged here (cut short, a length out of range, or an unsafe name)");
+    Flush();
+}
+
+void LogUndoStepFailed(const std::string& what, uint32_t systemError) {
+    if (!gRun.open) return;
+    if (gRun.undoLines == kInstallLogMaxUndoLines) {
+        ++gRun.undoStepsNotListed;
+        return;
+    }
+    ++gRun.undoLines;
+    Line("UNDO FAILED " + Escaped(what) + ": " + Reason(systemError));
+    Flush();
+}
+
+void LogJournalRefused(const std::string& record) {
+    Line("journal record refused: " + Escaped(record));
     Flush();
 }
 
@@ -182,7 +302,9 @@ void LogNothingWritten() {
 void LogResult(const std::string& result) {
     if (!gRun.open) return;
     if (gRun.entriesNotListed > 0) Line(std::to_string(gRun.entriesNotListed) + " more entries written, not listed");
-    Line("result: " + result);
+    if (gRun.undoStepsNotListed > 0)
+        Line(std::to_string(gRun.undoStepsNotListed) + " more undo steps failed, not listed");
+    Line("result: " + Escaped(result));
     Flush();
 }
 

@@ -20,6 +20,11 @@ PatchSignature gPatchSignature;
 namespace {
 
 constexpr char kSignatureMagic[8] = {'P', 'T', 'S', 'I', 'G', 'N', 'A', '1'};
+// The largest file the layout allows must be one the reader takes.
+static_assert(kMaxSignatureFileSize == sizeof kSignatureMagic + 4 + 64 + 32 + 4 + 32 + 4 +
+                                           kMaxBanners * (4 + kMaxSignedNameLength + 32) + 8 + kPayloadHeadSize + 4 +
+                                           size_t{kMaxPayloadEntries} * 32 + 64,
+              "kMaxSignatureFileSize is the sum of the largest fields");
 constexpr size_t kChunk = 65536;
 
 template <typename Bytes>

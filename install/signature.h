@@ -55,7 +55,7 @@ struct PatchSignature {
 };
 
 // 8 + 4 + 64 + 32 + 4 + 32 + 4 + 3 * (4 + 1024 + 32) + 8 + 12 + 4 + 200000 * 32 + 64.
-constexpr size_t kMaxSignatureFileSize = 6403408;
+constexpr size_t kMaxSignatureFileSize = 6403416;
 
 // Every field but the signature, in file order: the bytes that are signed.
 std::string EncodeSignedPart(const PatchSignature& signature);

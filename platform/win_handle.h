@@ -104,6 +104,12 @@ struct ComTraits {
     static Interface* Invalid() { return nullptr; }
     static void Close(Interface* object) { object->Release(); }
 };
+// Memory the system hands out with LocalAlloc (GetSecurityInfo's security descriptor).
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static HLOCAL Invalid() { return nullptr; }
+    static void Close(HLOCAL memory) { ::LocalFree(memory); }
+};
 struct CoTaskMemTraits {
     using Type = PWSTR;
     static PWSTR Invalid() { return nullptr; }
@@ -123,6 +129,7 @@ using UniqueBcryptKey = UniqueValue<BcryptKeyTraits>;
 template <typename Interface>
 using UniqueCom = UniqueValue<ComTraits<Interface>>;
 using UniqueCoTaskMemString = UniqueValue<CoTaskMemTraits>;
+using UniqueLocalMemory = UniqueValue<LocalMemoryTraits>;
 
 // The thread's COM apartment: CoUninitialize runs on exit only when CoInitializeEx succeeded
 // (S_FALSE, an apartment of the same kind already open, counts and still needs it; a failure such

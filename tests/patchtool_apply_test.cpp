@@ -261,9 +261,9 @@ TEST_F(PatchtoolApply, LogKeepsTheLastRunsAndNeverFailsAnInstall) {
     EXPECT_NE(log.find(lastOld), std::string::npos) << "the newest old run is kept whole";
     EXPECT_NE(log.find("result: installed"), std::string::npos);
 
-    // A folder where the log should be: the install goes on as if there were no log.
+    // No folder where the log should be: the install goes on as if there were no log.
     ASSERT_TRUE(test::WriteFileBytes(game / L"bin\\DemoGame.exe", kGameFile));
-    options.logPath = logDir.path();
+    options.logPath = logDir / L"missing\\bounded.log";
     EXPECT_EQ(RunApply(options, out, err), kExitOk) << err.str();
 }
 

@@ -50,10 +50,13 @@ void SetStatus(UiTextRow row) {
     SetStatusText(UiText(row));
 }
 
-// Opens this install's run in the log; the path when the log could be written, else empty.
+// Opens this install's run in the log; the file written (a fresh one beside the usual name when
+// something else stands there), else empty.
 std::wstring BeginLog(const std::wstring& gameFolder) {
-    std::wstring path = InstallLogPath(platform::TempDirectory(), WindowTitleText());
-    return BeginInstallLog(path, LanguageCode(gInstallLanguage), gameFolder) ? path : std::wstring();
+    std::wstring written;
+    BeginInstallLog(InstallLogPath(platform::TempDirectory(), WindowTitleText()), LanguageCode(gInstallLanguage),
+                    gameFolder, &written);
+    return written;
 }
 
 // The box is closed before the button comes back, so a second run cannot start under it. The

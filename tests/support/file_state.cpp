@@ -6,6 +6,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <aclapi.h>
+
+#include <vector>
 
 namespace test {
 
@@ -33,10 +36,38 @@ bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
     return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != FALSE;
 }
 
+bool OnlyOwnerMayRead(const std::wstring& path) {
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    HANDLE token = nullptr;
+    std::vector<BYTE> user(256);
+    DWORD size = 0;
+    bool ok = acl != nullptr && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              ::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+    if (token) ::CloseHandle(token);
+    PSID self = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    for (DWORD i = 0; ok && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ok = ::GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE;
+        PSID sid = ok ? reinterpret_cast<PSID>(&ace->SidStart) : nullptr;
+        ok = ok && (::EqualSid(sid, self) || ::IsWellKnownSid(sid, WinLocalSystemSid));
+    }
+    ::LocalFree(descriptor);
+    return ok;
+}
+
+// Setting another owner takes SeRestorePrivilege, which a test does not hold.
+bool GiveToAnotherUser(const std::wstring&) { return false; }
+
 }  // namespace test
 
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/posix_path.h"
 
@@ -70,6 +101,16 @@ bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link) {
     std::error_code ec;
     std::filesystem::create_directory_symlink(FsPath(target), FsPath(link), ec);
     return !ec;
+}
+
+bool OnlyOwnerMayRead(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(platform::NativePath(path).c_str(), &st) == 0 && (st.st_mode & 077) == 0;
+}
+
+bool GiveToAnotherUser(const std::wstring& path) {
+    constexpr uid_t kNobody = 65534;
+    return ::geteuid() == 0 && ::lchown(platform::NativePath(path).c_str(), kNobody, kNobody) == 0;
 }
 
 }  // namespace test

@@ -23,4 +23,12 @@ std::shared_ptr<void> HoldOpenLikeAGame(const std::wstring& path);
 // Unix symbolic link, seen as a reparse point), symlink(2) natively.
 bool MakeDirectoryLink(const std::wstring& target, const std::wstring& link);
 
+// True when no one but the file's owner may read it: natively no group or other permission bits;
+// Windows an access list that allows only the current user (and SYSTEM, which Wine always lists).
+bool OnlyOwnerMayRead(const std::wstring& path);
+
+// Gives the file to another user, as a file planted by another account would be: natively when
+// running as root (lchown, a link not followed); false where this process cannot.
+bool GiveToAnotherUser(const std::wstring& path);
+
 }  // namespace test

@@ -1,10 +1,15 @@
 #include "tools/patchtool/keys.h"
 
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
+#include <random>
 
 #include "common/text.h"
 #include "platform/base64.h"
 #include "platform/fs.h"
+#include "platform/owned_file.h"
 
 namespace {
 
@@ -62,4 +67,19 @@ bool ReadPublicKeyFile(const std::wstring& path, platform::P256PublicKey& key) {
     size_t got = 0;
     if (size > 0 && (!file.Read(&text[0], text.size(), got) || got != text.size())) return false;
     return DecodePublicKeyPem(text, key);
+}
+
+bool WriteNewKeyFile(const std::wstring& path, const std::string& pem, bool secret) {
+    static std::mt19937 generator{std::random_device{}()};
+    wchar_t unique[24];
+    std::swprintf(unique, std::size(unique), L".%08X.tmp", static_cast<unsigned>(generator()));
+    const std::wstring temporary = path + unique;
+    platform::OwnedFile file;
+    if (!file.CreateNew(temporary, secret)) return false;
+    // Forced to the disk before it takes the name: a key lost to a power cut cannot be made again.
+    bool written = file.Write(pem.data(), pem.size()) && file.Flush();
+    written = file.Close() && written;
+    if (written && platform::RenameNoReplace(temporary, path)) return true;
+    platform::DeletePath(temporary);
+    return false;
 }

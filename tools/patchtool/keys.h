@@ -21,6 +21,13 @@ std::string EncodePemBlock(const std::string& der, const char* label);
 
 bool ReadPublicKeyFile(const std::wstring& path, platform::P256PublicKey& key);
 
+// Writes a key file that does not exist yet: under a temporary name beside `path` first, renamed
+// to `path` only when nothing has that name by then, so that a failure leaves no partial key and an
+// existing file is never replaced, however late it appeared. False with nothing left behind.
+// `secret`: readable by its owner alone (natively mode 0600; Windows a protected access list that
+// grants the current user alone, whatever the folder would pass on).
+bool WriteNewKeyFile(const std::wstring& path, const std::string& pem, bool secret);
+
 // Platform half (keys_posix.cpp with libcrypto, keys_win.cpp with CNG).
 // A new P-256 key pair: the private key as PKCS#8 PEM, and its public key.
 bool GenerateKeyPair(std::string& privatePem, platform::P256PublicKey& publicKey);
@@ -30,6 +37,3 @@ bool PrivateKeyPublicHalf(const std::string& privatePem, platform::P256PublicKey
 // half. False when the text is not a P-256 private key.
 bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& digest, platform::P256Signature& signature,
                 platform::P256PublicKey& publicKey);
-// Creates the private key file, readable by its owner only where the system has such modes; fails
-// when the file exists already.
-bool WritePrivateKeyFile(const std::wstring& path, const std::string& pem);

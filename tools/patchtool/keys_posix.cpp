@@ -1,17 +1,14 @@
 // Key generation and signing with OpenSSL's libcrypto.
-#include <fcntl.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <memory>
 
-#include "platform/posix_path.h"
 #include "tools/patchtool/keys.h"
 
 namespace {
@@ -85,12 +82,4 @@ bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& dig
     if (!sig) return false;
     return BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), signature.data(), 32) == 32 &&
            BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), signature.data() + 32, 32) == 32;
-}
-
-bool WritePrivateKeyFile(const std::wstring& path, const std::string& pem) {
-    int fd = ::open(platform::NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = ::write(fd, pem.data(), pem.size()) == static_cast<ssize_t>(pem.size());
-    ok = ::close(fd) == 0 && ok;
-    return ok;
 }

@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-#include "platform/fs.h"
 #include "tools/patchtool/keys.h"
 
 #include "platform/win_handle.h"
@@ -108,10 +107,4 @@ bool SignDigest(const std::string& privatePem, const platform::Sha256Digest& dig
     return ::BCryptSignHash(key.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()), signature.data(),
                             static_cast<ULONG>(signature.size()), &got, 0) == 0 &&
            got == signature.size();
-}
-
-// The file gets the folder's inherited permissions: on Windows a user's own folders are private.
-bool WritePrivateKeyFile(const std::wstring& path, const std::string& pem) {
-    platform::File file;
-    return file.CreateExclusive(path) && file.Write(pem.data(), pem.size()) && file.Close();
 }

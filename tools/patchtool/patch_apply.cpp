@@ -216,7 +216,13 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         return kExitPatchMissing;
     }
     // The same log the installer keeps; one that cannot be written changes nothing.
-    if (!options.logPath.empty()) BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder);
+    std::wstring logWritten;
+    if (!options.logPath.empty() &&
+        BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder, &logWritten) &&
+        logWritten != options.logPath) {
+        err << "the log " << DisplayPath(options.logPath) << " is not a plain file of this user, left as it is; "
+            << "this run is logged to " << DisplayPath(logWritten) << "\n";
+    }
     // As the installer does: a killed run's changes are put back before anything is verified.
     RecoverGameFolder(options.gameFolder);
     // The installer's order: the alternate record only when the primary one fails.

@@ -105,13 +105,14 @@ bool GenerateKeyFiles(const std::wstring& name, platform::P256PublicKey& key, st
         problem = "the key pair could not be generated";
         return false;
     }
-    if (!WritePrivateKeyFile(privatePath, pem)) {
-        problem = Narrow(privatePath) + " cannot be written";
+    // The checks above only give a clear message early: the writes themselves never replace a file.
+    if (!WriteNewKeyFile(privatePath, pem, true)) {
+        problem = Narrow(privatePath) + " cannot be written, or exists already";
         return false;
     }
-    if (!WriteFileBytes(publicPath, EncodePublicKeyPem(key))) {
+    if (!WriteNewKeyFile(publicPath, EncodePublicKeyPem(key), false)) {
         platform::DeletePath(privatePath);
-        problem = Narrow(publicPath) + " cannot be written";
+        problem = Narrow(publicPath) + " cannot be written, or exists already";
         return false;
     }
     return true;
