@@ -6,6 +6,7 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/install_log.h"
 #include "install/safe_path.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -219,8 +220,8 @@ bool CleanUpStep(FolderTree& tree, const JournalRecord& record) {
 
 void NoteFailedStep(const JournalRecord& record, size_t index, RecoveryReport& report) {
     uint32_t error = platform::LastSystemError();
-    std::string why = error ? platform::SystemErrorMessage(error) : std::string("not as the journal says");
-    report.failedSteps.push_back(Describe(index, record, why.c_str()));
+    report.failedSteps.push_back(Describe(index, record, error ? "the system refused it" : "not as the journal says"));
+    LogUndoStepFailed(report.failedSteps.back(), error);
     if (record.step == JournalStep::MadeFolder) return;
     report.leftBehind.push_back(record.path);
     if (!record.backup.empty()) report.leftBehind.push_back(record.backup);
@@ -267,10 +268,12 @@ bool RecoverFolder(FolderTree& tree, RecoveryReport& report) {
         !ParseJournal(bytes.data(), bytes.size(), records, &binding)) {
         report.refused = true;
         report.refusedRecord = "the journal is not a plain file, cannot be read or is malformed";
+        LogJournalRefused(report.refusedRecord);
         return false;
     }
     if (!JournalFitsFolder(tree, binding, records, report)) {
         report.refused = true;
+        LogJournalRefused(report.refusedRecord);
         return false;
     }
     if (!UndoJournalRecords(tree, records, report)) {

@@ -60,7 +60,7 @@ size_t JournalRecordBytes(const JournalRecord& record);
 struct RecoveryReport {
     bool refused = false;       // the journal was refused whole: nothing was changed
     std::string refusedRecord;  // which record and why, for the log
-    // Undo steps that failed, each "step: path (error)", for the log.
+    // Undo steps that failed, each "record N (step, path): why" (each is in the install log too).
     std::vector<std::string> failedSteps;
     // An undo step failed: what is not as it was, relative to the game folder.
     std::vector<std::wstring> leftBehind;

@@ -226,7 +226,6 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     RecoveryReport recovery;
     if (!RecoverFolder(tree, recovery)) {
         out.leftBehind = std::move(recovery.leftBehind);
-        for (const std::string& step : recovery.failedSteps) LogEntryFailed("undo " + step, 0);
         return Fail(out, recovery.refused ? ExtractFailure::JournalRefused : ExtractFailure::NotRestored,
                     recovery.refused ? "journal refused: " + recovery.refusedRecord
                                      : std::string("folder left by an interrupted install"),
@@ -270,7 +269,6 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
         out.systemError = platform::LastSystemError();
     }
     bool restored = journal.Undo(recovery);
-    for (const std::string& step : recovery.failedSteps) LogEntryFailed("undo " + step, 0);
     out.leftBehind = std::move(recovery.leftBehind);
     out.failure = !restored        ? ExtractFailure::NotRestored
                   : check.mismatch ? ExtractFailure::NotSigned
