@@ -274,7 +274,7 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             return kExitPatchMissing;
         case InstallOutcome::FolderBusy:
             err << "folder busy: another install is running in " << FolderOf(options, result)
-                << "; nothing was touched. Wait for it to finish, then try again\n";
+                << "; nothing of the patch was written. Wait for it to finish, then try again\n";
             return kExitFolderBusy;
         case InstallOutcome::WrongFolder:
             err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";

@@ -14,7 +14,7 @@ enum ExitCode {
     kExitExtractFailed = 5,  // extraction stopped; the game folder is left as it was
     kExitSignature = 6,      // --key given and the patch is not signed by it, or altered since
     kExitNotRestored = 7,    // the install failed and could not be undone; a rerun finishes the undo
-    kExitFolderBusy = 8,     // another install is running in the game folder; nothing was touched
+    kExitFolderBusy = 8,     // another install is running in the game folder; nothing was written
 };
 
 struct ApplyOptions {
