@@ -5,7 +5,6 @@
 
 #include "e2e/scenarios.h"
 #include "e2e/session_win.h"
-#include "ui/install_progress_win.h"
 #include "ui/ui_text.h"
 
 namespace e2e {
