@@ -42,6 +42,8 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"manifest-resource", e2e::ManifestResource},
         {"install-busy", [] { return e2e::InstallKeepsAnswering(true); }},
         {"install-busy-plain", [] { return e2e::InstallKeepsAnswering(false); }},
+        {"install-folder-busy", e2e::SecondInstallerIsTurnedAway},
+        {"install-not-restored", e2e::FailedUndoIsTold},
         {"browse-pick", e2e::BrowsePick},
         {"no-folder", e2e::NoFolder},
         {"wrong-folder", e2e::WrongFolder},

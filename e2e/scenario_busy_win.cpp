@@ -13,16 +13,6 @@ constexpr uint64_t kGameSize = 3221225472ull;
 constexpr char kGameHash[] = "305b66a59d15b252092fbda9d09711230c429f351897cbd430e7b55a35fd3b97";
 constexpr DWORD kProbeIntervalMs = 250;
 
-bool WriteSparse(const std::wstring& path, uint64_t size) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(size);
-    const bool ok = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
-    ::CloseHandle(file);
-    return ok;
-}
-
 uint32_t MiddlePixel(HWND view) {
     RECT r{};
     ::GetWindowRect(view, &r);
@@ -93,7 +83,7 @@ bool InstallKeepsAnswering(bool banners) {
         return checks.Finish();
     }
     checks.Expect(FindProgressBar(session.window) == nullptr, "no progress bar before the install");
-    checks.Expect(WriteSparse(session.stage.game() + L"\\bin\\game.exe", kGameSize), "sparse 3 GiB game file");
+    checks.Expect(WriteSparseFile(session.stage.game() + L"\\bin\\game.exe", kGameSize), "sparse 3 GiB game file");
     SetText(session.control(kGameFolderBox), session.stage.game());
 
     const DWORD start = ::GetTickCount();

@@ -24,6 +24,10 @@ bool InstallIntoParentFolder();
 bool CloseEndsProcess(const std::string& how);  // "cancel" or "close-box"
 bool NoDllFromAppFolder();
 bool InstallKeepsAnswering(bool banners);  // a long install, with or without banners
+// A second installer on a folder an install is working in gets the busy box; the first finishes.
+bool SecondInstallerIsTurnedAway();
+// An install whose undo fails says so; run again, it finishes the undo and installs.
+bool FailedUndoIsTold();
 bool ManifestResource();
 // A stamped installer: a good signed patch installs; each altered data file is refused at
 // start-up; an entry altered after start-up is refused at install time.

@@ -52,6 +52,16 @@ bool WriteFileAt(const std::wstring& path, const std::string& bytes) {
     return !out.fail();
 }
 
+bool WriteSparseFile(const std::wstring& path, uint64_t size) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    const bool ok = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    return ok;
+}
+
 bool ReadFileAt(const std::wstring& path, std::string& bytes) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     if (!in) return false;

@@ -3,6 +3,7 @@
 // installer process.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "e2e/patch_data.h"
@@ -38,6 +39,8 @@ private:
 // Writes `bytes` to `path`, creating missing folders on the way.
 bool WriteFileAt(const std::wstring& path, const std::string& bytes);
 bool ReadFileAt(const std::wstring& path, std::string& bytes);
+// `size` zero bytes that cost no disk, for a game file that takes long to hash.
+bool WriteSparseFile(const std::wstring& path, uint64_t size);
 // The folder as a wide Windows path with "\" separators; "/" in a UTF-8 name become "\".
 std::wstring NativeName(const std::string& utf8Name);
 

@@ -187,14 +187,21 @@ std::wstring ExtractionFolderFor(const std::wstring& chosenFolder, const std::ws
     return folder;
 }
 
-bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder) {
+bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder,
+                      std::vector<CheckedRecord>* checked) {
+    if (checked) checked->clear();
     for (const char* suffix : {"", "2"}) {
-        RecordFindings findings;
-        RecordCheck check = InspectFileRecord(chosenFolder, suffix, findings);
-        LogRecordCheck(suffix, check, findings);
-        if (check != RecordCheck::Match) continue;
-        extractionFolder = ExtractionFolderFor(chosenFolder, findings.foundPath, findings.relativePath);
-        return true;
+        CheckedRecord record;
+        record.suffix = suffix;
+        record.check = InspectFileRecord(chosenFolder, suffix, record.findings);
+        LogRecordCheck(suffix, record.check, record.findings);
+        const bool match = record.check == RecordCheck::Match;
+        if (match) {
+            extractionFolder =
+                ExtractionFolderFor(chosenFolder, record.findings.foundPath, record.findings.relativePath);
+        }
+        if (checked) checked->push_back(std::move(record));
+        if (match) return true;
     }
     return false;
 }

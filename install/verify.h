@@ -6,6 +6,7 @@
 // ManifestGetLocalized, so a language variant such as ExpectedHash2.ko wins over the bare key.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // True when the record's file exists below the folder (at its path, or found by name) with the
 // expected size and digest.
@@ -40,11 +41,19 @@ RecordCheck CheckFileRecord(const std::wstring& gameFolder, const std::string& s
 std::wstring ExtractionFolderFor(const std::wstring& chosenFolder, const std::wstring& foundPath,
                                  const std::wstring& relativePath);
 
+// One record as the verification checked it.
+struct CheckedRecord {
+    std::string suffix;
+    RecordCheck check = RecordCheck::KeyMissing;
+    RecordFindings findings;
+};
+
 // The installer's verification: the primary record, then the alternate one when the primary does
 // not match. True with `extractionFolder` set (ExtractionFolderFor of the matching record) when
 // either matches; false with it untouched otherwise. Each record checked is written to the install
-// log when one is open.
-bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder);
+// log when one is open, and to `checked` (may be null; emptied first) in the order checked.
+bool VerifyGameFolder(const std::wstring& chosenFolder, std::wstring& extractionFolder,
+                      std::vector<CheckedRecord>* checked = nullptr);
 
 // The game file at folder + relative path when that is a file; otherwise the first file found below
 // the folder with the relative path's last name (letter case of A-Z ignored); empty when none.

@@ -8,6 +8,7 @@
 #include "install/progress.h"
 #include "install/install_log.h"
 #include "manifest/manifest.h"
+#include "platform/folder_lock.h"
 #include "support/patchtool_support.h"
 #include "support/test_support.h"
 #include "tools/patchtool/patch_apply.h"
@@ -134,6 +135,105 @@ TEST_F(PatchtoolApply, VerifyNamesTheReasonForEachRecord) {
         // The definition has no [game2]: the alternate record always lacks its keys.
         EXPECT_NE(out.str().find("alternate file record (RelativePath2): key missing"), std::string::npos) << c.what;
     }
+}
+
+// Every file and folder below the root, a file with its size and a hash of its content.
+std::vector<std::string> TreeWithContent(const std::wstring& root) {
+    std::vector<std::string> tree;
+    for (const std::string& relative : test::ListTree(root)) {
+        std::string bytes;
+        const std::filesystem::path path = test::FsPath(root) / relative;
+        if (!std::filesystem::is_regular_file(path) || !test::ReadFileBytes(path.wstring(), bytes)) {
+            tree.push_back(relative + " <dir>");
+            continue;
+        }
+        tree.push_back(relative + " " + std::to_string(bytes.size()) + " " +
+                       std::to_string(std::hash<std::string>{}(bytes)));
+    }
+    return tree;
+}
+
+// A second install on a folder another one holds touches nothing, whether it holds the chosen
+// folder or the one below it that the payload goes into.
+TEST_F(PatchtoolApply, AFolderAnotherInstallHoldsIsLeftAlone) {
+    const struct {
+        const char* what;
+        const wchar_t* held;  // below the chosen folder; empty: the chosen folder itself
+    } cases[] = {
+        {"the chosen folder", L""},
+        {"the folder holding the game file's path", L"Game"},
+    };
+    for (const auto& c : cases) {
+        test::ScratchDir top;
+        std::filesystem::create_directories(test::FsPath(top / L"Game\\bin"));
+        ASSERT_TRUE(test::WriteFileBytes(top / L"Game\\bin\\DemoGame.exe", kGameFile));
+        const std::wstring held = *c.held ? top / c.held : top.path();
+        platform::FolderLock lock;
+        ASSERT_EQ(lock.Acquire(held), platform::LockResult::Locked) << c.what;
+        const auto before = TreeWithContent(top.path());
+        std::ostringstream out, err;
+        EXPECT_EQ(RunApply(Options(top.path()), out, err), kExitFolderBusy) << c.what << err.str();
+        EXPECT_NE(err.str().find("another install is running in"), std::string::npos) << c.what << err.str();
+        EXPECT_EQ(TreeWithContent(top.path()), before) << c.what;
+        lock.Release();
+        EXPECT_EQ(RunApply(Options(top.path()), out, err), kExitOk) << c.what << err.str();
+    }
+}
+
+// Turns the replaced game file into a folder with something in it, and puts a folder where the last
+// entry goes, once the first entry is written: that entry fails, and its undo cannot put the game
+// file back over a folder.
+struct UndoBlocker {
+    std::wstring game;
+    bool done = false;
+};
+
+void BlockTheUndo(const WorkProgress& progress, void* context) {
+    UndoBlocker& blocker = *static_cast<UndoBlocker*>(context);
+    if (blocker.done || progress.phase != WorkProgress::Phase::Extracting || progress.filesDone < 1) return;
+    blocker.done = true;
+    std::filesystem::remove(test::FsPath(blocker.game + L"\\bin\\DemoGame.exe"));
+    std::filesystem::create_directories(test::FsPath(blocker.game + L"\\bin\\DemoGame.exe\\in the way"));
+    std::filesystem::create_directories(test::FsPath(blocker.game + L"\\readme.txt"));
+}
+
+// A failed install that cannot be undone says what is left; the journal stays, so the next run
+// finishes the undo first, and installs once nothing stands in the way.
+TEST_F(PatchtoolApply, AnUndoThatFailsIsToldAndTheNextRunFinishesIt) {
+    ApplyOptions options = Options(game.path());
+    options.progress = false;
+    const std::string journal = test::FsPath(game / L"patch_install.journal").string();
+    UndoBlocker blocker{game.path()};
+    SetWorkObserver(&BlockTheUndo, &blocker);
+    const struct {
+        const char* what;
+        bool clearTheWay;  // before the run: the folders the blocker made are removed
+        int code;
+    } runs[] = {
+        {"the install's own undo fails", false, kExitNotRestored},
+        {"the next run's undo fails the same way", false, kExitNotRestored},
+        {"the next run with the way clear", true, kExitOk},
+    };
+    for (const auto& run : runs) {
+        if (run.clearTheWay) {
+            std::filesystem::remove_all(test::FsPath(game / L"bin\\DemoGame.exe"));
+            std::filesystem::remove_all(test::FsPath(game / L"readme.txt"));
+        }
+        std::ostringstream out, err;
+        EXPECT_EQ(RunApply(options, out, err), run.code) << run.what << err.str();
+        if (run.code != kExitNotRestored) continue;
+        EXPECT_NE(err.str().find("not restored"), std::string::npos) << run.what << err.str();
+        EXPECT_NE(err.str().find("  " + journal + "\n"), std::string::npos) << run.what << err.str();
+        EXPECT_TRUE(std::filesystem::exists(test::FsPath(game / L"patch_install.journal"))) << run.what;
+    }
+    SetWorkObserver(nullptr, nullptr);
+    EXPECT_TRUE(blocker.done);
+    std::string installed, kept;
+    ASSERT_TRUE(test::ReadFileBytes(game / L"bin\\DemoGame.exe", installed));
+    EXPECT_EQ(installed, src.payload.at("bin/DemoGame.exe"));
+    ASSERT_TRUE(test::ReadFileBytes(game / L"save.dat", kept));
+    EXPECT_EQ(kept, "keep me");
+    EXPECT_FALSE(std::filesystem::exists(test::FsPath(game / L"patch_install.journal")));
 }
 
 struct WorkCounts {

@@ -7,10 +7,8 @@
 
 #include "common/paths.h"
 #include "install/install_log.h"
-#include "install/journal.h"
+#include "install/install_run.h"
 #include "install/payload.h"
-#include "install/signature.h"
-#include "install/verify.h"
 #include "manifest/manifest.h"
 #include "platform/fs.h"
 #include "platform/temp.h"
@@ -36,41 +34,99 @@ uint64_t FileSize(const std::wstring& path) {
     return file.OpenRead(path, platform::Share::All) && file.GetSize(size) ? size : 0;
 }
 
-bool IsPlainFile(const std::wstring& path) {
-    return platform::GetPathKind(path) == platform::PathKind::File;
-}
-
-// The manifest must have been read and both data files must lie beside the executable.
-bool PatchDataPresent(const std::wstring& exeDirectory) {
-    return !gPatchManifest.empty() && IsPlainFile(JoinPath(exeDirectory, kManifestFileName)) &&
-           IsPlainFile(JoinPath(exeDirectory, kPayloadFileName));
-}
-
 void SetStatus(UiTextRow row) {
     SetStatusText(UiText(row));
 }
 
-// Opens this install's run in the log; the file written (a fresh one beside the usual name when
-// something else stands there), else empty.
-std::wstring BeginLog(const std::wstring& gameFolder) {
-    std::wstring written;
-    BeginInstallLog(InstallLogPath(platform::TempDirectory(), WindowTitleText()), LanguageCode(gInstallLanguage),
-                    gameFolder, &written);
-    return written;
+// One install as the window shows it: the Install button disabled, the log's run, the progress bar
+// and the pump that keeps the window answering. Begun when the sequence starts on the folder, so
+// that an install turned away before that (data missing, folder busy) shows no bar and writes no
+// run; ended here, once, whatever the outcome. The box is shown between Stop and the end, so the
+// button comes back only once it is closed and a second run cannot start under it.
+class InstallScope {
+public:
+    InstallScope(const std::wstring& chosenFolder, uint64_t archiveBytes)
+        : chosenFolder_(chosenFolder), archiveBytes_(archiveBytes) {}
+    ~InstallScope() {
+        if (!begun_) return;
+        Stop(false);
+        EndInstallProgress();
+        ::EnableWindow(gInstallButton, TRUE);
+    }
+    InstallScope(const InstallScope&) = delete;
+    InstallScope& operator=(const InstallScope&) = delete;
+
+    void Begin() {
+        begun_ = true;
+        ::EnableWindow(gInstallButton, FALSE);
+        // The file written (a fresh one beside the usual name when something else stands there),
+        // for the box; empty when the log cannot be written.
+        BeginInstallLog(InstallLogPath(platform::TempDirectory(), WindowTitleText()), LanguageCode(gInstallLanguage),
+                        chosenFolder_, &logPath_);
+        BeginInstallProgress(archiveBytes_);
+        BeginInstallPump(UpdateInstallProgress, nullptr);
+    }
+
+    // The work is over: the log's run is closed, input flows again, and the bar shows the outcome.
+    void Stop(bool installed) {
+        if (!begun_ || stopped_) return;
+        stopped_ = true;
+        if (!EndInstallLog()) logPath_.clear();
+        EndInstallPump();
+        if (!installed) {
+            FailInstallProgress();
+            return;
+        }
+        // The status first: a bar at its end always stands beside the finished status.
+        SetStatus(UiTextRow::StatusInstalled);
+        CompleteInstallProgress();
+    }
+
+    // The log's path when this run reached it whole; else empty.
+    const std::wstring& loggedTo() const { return logPath_; }
+
+private:
+    const std::wstring chosenFolder_;
+    const uint64_t archiveBytes_;
+    bool begun_ = false;
+    bool stopped_ = false;
+    std::wstring logPath_;
+};
+
+void OnStage(InstallStage stage, void* context) {
+    if (stage == InstallStage::Verifying) {
+        static_cast<InstallScope*>(context)->Begin();
+        SetStatus(UiTextRow::StatusVerifying);
+        return;
+    }
+    SetStatus(UiTextRow::StatusInstalling);
+    SetStatus(UiTextRow::StatusExtracting);
 }
 
-// The box is closed before the button comes back, so a second run cannot start under it. The
-// log's path is the box's second line when this run reached the log.
-void FailAndEnable(UiTextRow error, const char* result, const std::wstring& logPath) {
-    LogResult(result);
-    const bool logged = EndInstallLog() && !logPath.empty();
-    EndInstallPump();
-    FailInstallProgress();
-    std::wstring text = UiText(error);
-    if (logged) text += std::wstring(L"\n") + UiText(UiTextRow::InstallLogNote) + logPath;
-    ShowErrorBox(text);
-    EndInstallProgress();
-    ::EnableWindow(gInstallButton, TRUE);
+UiTextRow ErrorRow(InstallOutcome outcome) {
+    switch (outcome) {
+        case InstallOutcome::WrongFolder:
+            return UiTextRow::ErrorWrongFolder;
+        case InstallOutcome::DamagedPatch:
+            return UiTextRow::ErrorDamagedPatch;
+        case InstallOutcome::NotRestored:
+            return UiTextRow::ErrorNotRestored;
+        case InstallOutcome::FolderBusy:
+            return UiTextRow::ErrorFolderBusy;
+        case InstallOutcome::PatchDataMissing:
+            return UiTextRow::ErrorNoPayload;
+        case InstallOutcome::Installed:
+        case InstallOutcome::ExtractionFailed:
+            break;
+    }
+    return UiTextRow::ErrorInstall;
+}
+
+// The log's path is the box's second line when this run reached the log.
+std::wstring ErrorText(InstallOutcome outcome, const std::wstring& loggedTo) {
+    std::wstring text = UiText(ErrorRow(outcome));
+    if (!loggedTo.empty()) text += std::wstring(L"\n") + UiText(UiTextRow::InstallLogNote) + loggedTo;
+    return text;
 }
 
 }  // namespace
@@ -82,45 +138,24 @@ void RunInstall() {
         return;
     }
     const std::wstring exeDirectory = GetExeDirectory();
-    if (!PatchDataPresent(exeDirectory)) {
-        ShowErrorBox(UiText(UiTextRow::ErrorNoPayload));
-        return;
-    }
-    ::EnableWindow(gInstallButton, FALSE);
-    const std::wstring logPath = BeginLog(gameFolder);
-    const std::wstring archivePath = JoinPath(exeDirectory, kPayloadFileName);
-    BeginInstallProgress(FileSize(archivePath));
-    BeginInstallPump(UpdateInstallProgress, nullptr);
-    SetStatus(UiTextRow::StatusVerifying);
-    // A run that was killed may have replaced the very file verification looks at: the folder is
-    // put back first. Should that fail, the extraction below refuses to start and says so.
-    RecoverGameFolder(gameFolder);
-    // The alternate record is looked at only when the primary one does not match.
-    std::wstring extractionFolder;
-    if (!VerifyGameFolder(gameFolder, extractionFolder)) {
-        FailAndEnable(UiTextRow::ErrorWrongFolder, "wrong folder", logPath);
-        return;
-    }
-    SetStatus(UiTextRow::StatusInstalling);
-    SetStatus(UiTextRow::StatusExtracting);
-    // A signed patch's entries are each checked before they are put in place.
-    ExtractReport report;
-    if (!ExtractPayload(archivePath, extractionFolder, &report)) {
-        if (report.failure == ExtractFailure::NotSigned) {
-            FailAndEnable(UiTextRow::ErrorDamagedPatch, "damaged patch", logPath);
+    InstallRequest request;
+    request.manifestPath = JoinPath(exeDirectory, kManifestFileName);
+    request.payloadPath = JoinPath(exeDirectory, kPayloadFileName);
+    request.chosenFolder = gameFolder;
+    bool installed = false;
+    {
+        InstallScope scope(gameFolder, FileSize(request.payloadPath));
+        request.observer = OnStage;
+        request.observerContext = &scope;
+        const InstallResult result = RunInstallSequence(request);
+        installed = result.outcome == InstallOutcome::Installed;
+        scope.Stop(installed);
+        if (installed) {
+            ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
+                          MB_ICONINFORMATION | MB_OK);
         } else {
-            FailAndEnable(UiTextRow::ErrorInstall, "extraction failed", logPath);
+            ShowErrorBox(ErrorText(result.outcome, scope.loggedTo()));
         }
-        return;
     }
-    LogResult("installed");
-    EndInstallLog();
-    EndInstallPump();
-    // The status first: a bar at its end always stands beside the finished status.
-    SetStatus(UiTextRow::StatusInstalled);
-    CompleteInstallProgress();
-    ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
-                  MB_ICONINFORMATION | MB_OK);
-    EndInstallProgress();
-    ::DestroyWindow(gInstallerWindow);
+    if (installed) ::DestroyWindow(gInstallerWindow);
 }

@@ -60,6 +60,17 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
      L"The patch files are damaged or have been altered. Please download the patch again.",
      L"패치 파일이 손상되었거나 변경되었습니다. 패치를 다시 다운로드해 주세요.",
      L"パッチのファイルが破損しているか、改変されています。パッチをもう一度ダウンロードしてください。"},
+    // ErrorFolderBusy
+    {L"此資料夾中正在進行另一個安裝。請等待其完成後再試一次。",
+     L"此文件夹中正在进行另一个安装。请等待其完成后再试一次。",
+     L"Another installation is running in this folder. Wait for it to finish, then try again.",
+     L"이 폴더에서 다른 설치가 진행 중입니다. 완료될 때까지 기다린 후 다시 시도하세요.",
+     L"このフォルダーでは別のインストールが実行中です。完了するまで待ってから、もう一度お試しください。"},
+    // ErrorNotRestored
+    {L"無法還原遊戲資料夾。請再次執行安裝程式以完成還原。", L"无法还原游戏文件夹。请再次运行安装程序以完成还原。",
+     L"The game folder could not be restored. Run the installer again to finish restoring it.",
+     L"게임 폴더를 복원하지 못했습니다. 설치 프로그램을 다시 실행하면 복원이 완료됩니다.",
+     L"ゲームフォルダーを元に戻せませんでした。インストーラーをもう一度実行すると、復元が完了します。"},
 };
 
 }  // namespace

@@ -26,8 +26,10 @@ enum class UiTextRow {
     // Second line of a failure box, followed by the install log's path.
     InstallLogNote = 17,
     ErrorDamagedPatch = 18,  // a stamped installer's data files are not the publisher's
+    ErrorFolderBusy = 19,    // another installer holds the game folder
+    ErrorNotRestored = 20,   // a failed install could not be undone; the next run finishes the undo
 };
-constexpr int kUiTextRowCount = 19;
+constexpr int kUiTextRowCount = 21;
 
 // The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
 const wchar_t* UiText(UiTextRow row, int language);

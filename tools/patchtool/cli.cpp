@@ -89,7 +89,8 @@ int RunInspect(const std::string& folder, std::ostream& out, std::ostream& err) 
 
 const char kExitCodes[] =
     "Exit codes: 0 done, 1 failed, 2 usage, 3 wrong folder, 4 patch data missing, 5 extraction failed,\n"
-    "6 patch not signed by the given key or altered.";
+    "6 patch not signed by the given key or altered, 7 game folder not restored (run apply again),\n"
+    "8 another install is running in the game folder.";
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "common/install_language.h"
 #include "common/paths.h"
 #include "install/install_log.h"
+#include "install/install_run.h"
 #include "install/journal.h"
 #include "install/payload.h"
 #include "install/progress.h"
@@ -94,8 +95,12 @@ bool AcceptedFolder(const std::wstring& chosenFolder, const RecordOutcome& prima
     return false;
 }
 
+void PrintRecord(const std::string& suffix, RecordCheck check, const std::wstring& found, std::ostream& out) {
+    out << RecordName(suffix) << ": " << CheckText(check, suffix, found) << "\n";
+}
+
 void PrintRecord(const RecordOutcome& outcome, std::ostream& out) {
-    out << RecordName(outcome.suffix) << ": " << CheckText(outcome.check, outcome.suffix, outcome.found) << "\n";
+    PrintRecord(outcome.suffix, outcome.check, outcome.found, out);
 }
 
 struct ProgressView {
@@ -207,58 +212,93 @@ int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err)
     return accepted ? kExitOk : kExitWrongFolder;
 }
 
+namespace {
+
+// What the console sees while the sequence works: the log's run begins once the folder is ours,
+// the progress once the extraction starts.
+struct ApplyRun {
+    const ApplyOptions* options = nullptr;
+    ProgressView view;
+    std::ostream* err = nullptr;
+};
+
+void OnStage(InstallStage stage, void* context) {
+    ApplyRun& run = *static_cast<ApplyRun*>(context);
+    const ApplyOptions& options = *run.options;
+    if (stage == InstallStage::Verifying && !options.logPath.empty()) {
+        // The same log the installer keeps; one that cannot be written changes nothing.
+        std::wstring written;
+        if (BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder, &written) &&
+            written != options.logPath) {
+            *run.err << "the log " << DisplayPath(options.logPath) << " is not a plain file of this user, left as it "
+                     << "is; this run is logged to " << DisplayPath(written) << "\n";
+        }
+    }
+    if (stage == InstallStage::Extracting && options.progress) SetWorkObserver(DrawProgress, &run.view);
+}
+
+void PrintNotRestored(const InstallResult& result, std::ostream& err) {
+    err << "not restored: the install failed and " << DisplayPath(result.notRestoredFolder)
+        << " could not be put back as it was (" << result.failedEntry << "); not as it was:\n";
+    for (const std::wstring& relative : result.leftBehind) {
+        err << "  " << DisplayPath(JoinPath(result.notRestoredFolder, relative)) << "\n";
+    }
+    err << "the journal and the backups stay there: run apply (or the installer) on this folder again to finish "
+           "putting it back\n";
+}
+
+// The folder a failure concerns: the one the payload goes into once it is known.
+std::string FolderOf(const ApplyOptions& options, const InstallResult& result) {
+    return DisplayPath(result.extractionFolder.empty() ? options.gameFolder : result.extractionFolder);
+}
+
+}  // namespace
+
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     if (int code = PrepareInstall(options, err); code != kExitOk) return code;
-    std::wstring payloadPath = JoinPath(options.patchFolder, kPayloadFileName);
-    if (platform::GetPathKind(JoinPath(options.patchFolder, kManifestFileName)) != platform::PathKind::File ||
-        platform::GetPathKind(payloadPath) != platform::PathKind::File) {
-        err << "patch data missing: " << DisplayPath(payloadPath) << " is not there\n";
-        return kExitPatchMissing;
-    }
-    // The same log the installer keeps; one that cannot be written changes nothing.
-    std::wstring logWritten;
-    if (!options.logPath.empty() &&
-        BeginInstallLog(options.logPath, LanguageCode(gInstallLanguage), options.gameFolder, &logWritten) &&
-        logWritten != options.logPath) {
-        err << "the log " << DisplayPath(options.logPath) << " is not a plain file of this user, left as it is; "
-            << "this run is logged to " << DisplayPath(logWritten) << "\n";
-    }
-    // As the installer does: a killed run's changes are put back before anything is verified.
-    RecoverGameFolder(options.gameFolder);
-    // The installer's order: the alternate record only when the primary one fails.
-    RecordOutcome primary = CheckRecord(options.gameFolder, "");
-    RecordOutcome alternate;
-    if (primary.check != RecordCheck::Match) alternate = CheckRecord(options.gameFolder, "2");
-    std::wstring extractionFolder;
-    if (!AcceptedFolder(options.gameFolder, primary, alternate, extractionFolder)) {
-        LogResult("wrong folder");
-        EndInstallLog();
-        err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
-        PrintRecord(primary, err);
-        PrintRecord(alternate, err);
-        return kExitWrongFolder;
-    }
-    ProgressView view;
-    view.out = &out;
-    view.terminal = options.terminal;
-    view.barWidth = options.barWidth;
-    if (options.progress) SetWorkObserver(DrawProgress, &view);
-    ExtractReport report;
-    bool extracted = ExtractPayload(payloadPath, extractionFolder, &report);
-    bool notSigned = report.failure == ExtractFailure::NotSigned;
+    InstallRequest request;
+    request.manifestPath = JoinPath(options.patchFolder, kManifestFileName);
+    request.payloadPath = JoinPath(options.patchFolder, kPayloadFileName);
+    request.chosenFolder = options.gameFolder;
+    ApplyRun run;
+    run.options = &options;
+    run.view.out = &out;
+    run.view.terminal = options.terminal;
+    run.view.barWidth = options.barWidth;
+    run.err = &err;
+    request.observer = OnStage;
+    request.observerContext = &run;
+    const InstallResult result = RunInstallSequence(request);
     SetWorkObserver(nullptr, nullptr);
-    if (view.drawn) out << "\n";
-    LogResult(extracted ? "installed" : notSigned ? "damaged patch" : "extraction failed");
+    if (run.view.drawn) out << "\n";
     EndInstallLog();
-    if (notSigned) {
-        err << "patch refused: a file in patch_payload.dat differs from the signed one; "
-            << DisplayPath(extractionFolder) << " is left as it was before\n";
-        return kExitSignature;
+    switch (result.outcome) {
+        case InstallOutcome::Installed:
+            out << "patch installed into " << DisplayPath(result.extractionFolder) << "\n";
+            return kExitOk;
+        case InstallOutcome::PatchDataMissing:
+            err << "patch data missing: " << DisplayPath(request.payloadPath) << " is not there\n";
+            return kExitPatchMissing;
+        case InstallOutcome::FolderBusy:
+            err << "folder busy: another install is running in " << FolderOf(options, result)
+                << "; nothing of the patch was written. Wait for it to finish, then try again\n";
+            return kExitFolderBusy;
+        case InstallOutcome::WrongFolder:
+            err << "wrong folder: " << DisplayPath(options.gameFolder) << " is not the game's folder\n";
+            for (const CheckedRecord& record : result.records) {
+                PrintRecord(record.suffix, record.check, record.findings.foundPath, err);
+            }
+            return kExitWrongFolder;
+        case InstallOutcome::DamagedPatch:
+            err << "patch refused: a file in patch_payload.dat differs from the signed one; "
+                << FolderOf(options, result) << " is left as it was before\n";
+            return kExitSignature;
+        case InstallOutcome::NotRestored:
+            PrintNotRestored(result, err);
+            return kExitNotRestored;
+        case InstallOutcome::ExtractionFailed:
+            break;
     }
-    if (!extracted) {
-        err << "extraction failed: " << DisplayPath(extractionFolder) << " is left as it was before\n";
-        return kExitExtractFailed;
-    }
-    out << "patch installed into " << DisplayPath(extractionFolder) << "\n";
-    return kExitOk;
+    err << "extraction failed: " << FolderOf(options, result) << " is left as it was before\n";
+    return kExitExtractFailed;
 }

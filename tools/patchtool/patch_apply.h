@@ -13,6 +13,8 @@ enum ExitCode {
     kExitPatchMissing = 4,   // patch_manifest.dat or patch_payload.dat missing, or the manifest empty
     kExitExtractFailed = 5,  // extraction stopped; the game folder is left as it was
     kExitSignature = 6,      // --key given and the patch is not signed by it, or altered since
+    kExitNotRestored = 7,    // the install failed and could not be undone; a rerun finishes the undo
+    kExitFolderBusy = 8,     // another install is running in the game folder; nothing was written
 };
 
 struct ApplyOptions {
@@ -37,5 +39,5 @@ bool LoadPatchForInstall(const std::wstring& patchFolder, int language, std::ost
 // Checks both file records and says for each which file matched or why it did not.
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err);
 
-// Verification then extraction, as the Install button does them.
+// The Install button's sequence (RunInstallSequence), told on the console and by the exit code.
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err);
