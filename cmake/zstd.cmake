@@ -49,9 +49,10 @@ message(STATUS "zstd ${ZSTD_DEBIAN_VERSION} from ${zstd_source_dir}")
 set(zstd_lib ${zstd_source_dir}/lib)
 # The stated flags replace the project's warnings-as-errors: this is Debian's code, built as zstd's
 # own build builds it. No legacy formats (the installer reads only what patchtool writes); the xxHash
-# symbols are renamed as zstd's own build renames them, so no other copy of xxHash can clash. The
-# amd64 .S decoder loop is ELF-only, and zstd leaves it out by itself for Windows.
-set(zstd_compile_options -O2 -DNDEBUG -DZSTD_LEGACY_SUPPORT=0 -DXXH_NAMESPACE=ZSTD_)
+# symbols are renamed as zstd's own build renames them, so no other copy of xxHash can clash. zstd
+# 1.5.7 calls its amd64 Huffman loop of a .S file on mingw too (1.5.4 did so only on ELF targets)
+# unless ZSTD_DISABLE_ASM is set: the build stays C only, with no assembler step for a PE target.
+set(zstd_compile_options -O2 -DNDEBUG -DZSTD_LEGACY_SUPPORT=0 -DXXH_NAMESPACE=ZSTD_ -DZSTD_DISABLE_ASM)
 
 add_library(zstd_decoder STATIC
   ${zstd_lib}/common/debug.c
