@@ -61,7 +61,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
   if [ "$(cat "$sources" 2>/dev/null)" != "$entry" ]; then
     printf '%s\n' "$entry" | $SUDO tee "$sources" >/dev/null
   fi
-  if ! apt-cache showsrc libzstd 2>/dev/null | grep -qx "Version: $ZSTD_DEBIAN_VERSION"; then
+  if ! apt-cache showsrc libzstd 2>/dev/null | grep -qxF "Version: $ZSTD_DEBIAN_VERSION"; then
     $SUDO apt-get update -q
   fi
   work="$(mktemp -d)"
