@@ -6,6 +6,7 @@
 #include "common/byte_order.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "install/entry_content.h"
 #include "install/install_log.h"
 #include "install/journal.h"
 #include "install/preflight.h"
@@ -19,8 +20,6 @@
 const wchar_t kPayloadFileName[] = L"patch_payload.dat";
 
 namespace {
-
-constexpr size_t kCopyChunk = 65536;
 
 // One entry of a signed patch: its digest as it streams by, and where it stands in the archive.
 struct EntryCheck {
@@ -37,21 +36,6 @@ bool EntryIsSigned(EntryCheck* check) {
     return false;
 }
 
-bool CopyEntryData(PayloadReader& reader, platform::File& out, uint64_t size, char* buffer, uint32_t entryIndex,
-                   uint32_t entryCount, EntryCheck* check) {
-    uint64_t remaining = size;
-    while (remaining > 0) {
-        size_t chunk = 0;
-        if (!reader.ReadData(buffer, remaining < kCopyChunk ? static_cast<size_t>(remaining) : kCopyChunk, chunk) ||
-            !out.Write(buffer, chunk))
-            return false;
-        if (check && !check->digest.Update(buffer, chunk)) return false;
-        remaining -= chunk;
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), entryIndex, entryCount);
-    }
-    return true;
-}
-
 // Writes one entry by its planned steps, each noted before it is taken: the missing folders above
 // it, then the new content written beside its target and put in place whole once checked: a new
 // file by a rename that never replaces, an existing file by one exchange of the two names where
@@ -59,15 +43,18 @@ bool CopyEntryData(PayloadReader& reader, platform::File& out, uint64_t size, ch
 // ReplaceKeepingBackup. No unchecked byte ever stands under a game file's name, and a signed
 // patch's entry is checked against its digest before it is put in place. Every call goes through
 // the held folder, so a folder swapped for a link since the pre-flight stops the entry.
-bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& tree, char* buffer,
-                uint32_t entryIndex, uint32_t entryCount, InstallJournal& journal, size_t firstStep, size_t endStep,
-                EntryCheck* check) {
+bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& tree, ContentWriter& writer,
+                InstallJournal& journal, size_t firstStep, size_t endStep, EntryCheck* check, ContentFault& fault) {
+    if (check && !check->digest.Begin(entry.storedHeader)) return false;
+    // A removal of a file that is not there, or not the old version's, has no step.
+    if (firstStep == endStep) return entry.kind == EntryKind::Removal && EntryIsSigned(check);
     // The archive may have changed since it was checked: its entry must be the one planned.
     const std::vector<JournalRecord>& steps = journal.planned();
     const JournalRecord& last = steps[endStep - 1];
-    if (last.path != entry.name || entry.kind != EntryKind::Stored) return false;
-    if (check && !check->digest.Begin(entry.storedHeader)) return false;
+    if (last.path != entry.name) return false;
     if (!journal.NoteThrough(endStep)) return false;
+    if (entry.kind == EntryKind::Removal)
+        return last.step == JournalStep::Replace && EntryIsSigned(check) && tree.Move(entry.name, last.backup, false);
     size_t step = firstStep;
     for (; step < endStep && steps[step].step == JournalStep::MadeFolder; ++step) {
         if (tree.MakeFolder(steps[step].path) == platform::MakeDirResult::Failed) return false;
@@ -76,17 +63,38 @@ bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::Fold
     // The close is checked: a write error can surface only when the last data is handed over.
     if (last.step == JournalStep::Swap) {
         return tree.CreateNew(out, last.backup, &last.facts) &&
-               CopyEntryData(reader, out, entry.dataSize, buffer, entryIndex, entryCount, check) &&
+               WriteEntryContent(reader, entry, tree, out, writer, fault) &&
                (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
                tree.SwapFiles(last.backup, entry.name);
     }
     const std::wstring& temp = steps[step].path;
-    if (!tree.CreateNew(out, temp) ||
-        !CopyEntryData(reader, out, entry.dataSize, buffer, entryIndex, entryCount, check) || !out.Close() ||
+    if (!tree.CreateNew(out, temp) || !WriteEntryContent(reader, entry, tree, out, writer, fault) || !out.Close() ||
         !EntryIsSigned(check))
         return false;
     if (last.step == JournalStep::NewFile) return tree.Move(temp, entry.name, false);
     return tree.ReplaceKeepingBackup(temp, entry.name, last.backup);
+}
+
+// One entry's targets, by its kind; its steps are planned on the way.
+bool PreflightOne(PreflightState& state, const PayloadEntry& entry) {
+    platform::ClearSystemError();
+    bool kept = false;
+    switch (entry.kind) {
+        case EntryKind::Stored:
+        case EntryKind::Compressed:
+            if (PreflightEntry(state, entry.name, entry.fileSize)) return true;
+            break;
+        case EntryKind::Removal:
+            if (!PreflightRemoval(state, entry.name, entry.oldSize, entry.oldDigest, kept)) break;
+            if (kept) LogEntryFailed(entry.rawName + " (kept: not the old version's file, so not removed)", 0);
+            return true;
+        case EntryKind::Delta:
+            // Made from the old file by a later installer.
+            LogEntryFailed(entry.rawName + " (an entry kind this installer cannot write)", 0);
+            return false;
+    }
+    LogEntryFailed(entry.rawName, platform::LastSystemError());
+    return false;
 }
 
 // Pre-flight over the whole archive and every target: magic, counts, headers, names and data
@@ -109,16 +117,7 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
             LogEntryRefused(i, entry.rawName);
             return false;
         }
-        // Entries that are made rather than copied come with their own installer.
-        if (entry.kind != EntryKind::Stored) {
-            LogEntryFailed(entry.rawName + " (an entry kind this installer cannot write)", 0);
-            return false;
-        }
-        platform::ClearSystemError();
-        if (!PreflightEntry(state, entry.name, entry.fileSize)) {
-            LogEntryFailed(entry.rawName, platform::LastSystemError());
-            return false;
-        }
+        if (!PreflightOne(state, entry)) return false;
     }
     platform::ClearSystemError();
     if (entryCount != 0 && !PreflightSpace(state, entryCount)) {
@@ -139,8 +138,11 @@ bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, c
         return false;
     }
     uint32_t entryCount = reader.entryCount();
-    // One copy buffer for the whole run: memory stays the same whatever the payload holds.
-    std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+    // One copy buffer and one decoder for the whole run: memory stays the same whatever the
+    // payload holds.
+    ContentWriter writer;
+    writer.signedDigest = check ? &check->digest : nullptr;
+    writer.entryCount = entryCount;
     PayloadEntry entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
         ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
@@ -150,14 +152,24 @@ bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, c
             return false;
         }
         if (check) check->index = i;
+        writer.entryIndex = i;
         platform::ClearSystemError();
         size_t endStep = i + 1 < entryCount ? firstStep[i + 1] : journal.planned().size();
-        if (!WriteEntry(reader, entry, tree, buffer.get(), i, entryCount, journal, firstStep[i], endStep, check)) {
+        ContentFault fault = ContentFault::None;
+        if (!WriteEntry(reader, entry, tree, writer, journal, firstStep[i], endStep, check, fault)) {
             // The system's code is taken before the undo's calls can overwrite it.
             bool mismatch = check && check->mismatch;
-            out.entry = mismatch ? entry.rawName + " (not the signed content)" : entry.rawName;
-            out.systemError = mismatch ? 0 : platform::LastSystemError();
+            out.entry =
+                entry.rawName + (mismatch                                    ? " (not the signed content)"
+                                 : fault == ContentFault::Damaged            ? " (damaged in the patch)"
+                                 : fault == ContentFault::NotTheDeclaredFile ? " (not the file the patch declares)"
+                                                                             : "");
+            out.systemError = mismatch || fault != ContentFault::None ? 0 : platform::LastSystemError();
             LogEntryFailed(out.entry, out.systemError);
+            return false;
+        }
+        if (entry.kind != EntryKind::Removal && reader.dataLeft() != 0) {
+            LogEntryRefused(i, entry.rawName);
             return false;
         }
         LogEntryWritten(entry.rawName, entry.fileSize);

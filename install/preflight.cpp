@@ -1,10 +1,12 @@
 #include "install/preflight.h"
 
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <random>
 
 #include "common/paths.h"
+#include "platform/digest.h"
 #include "platform/fs.h"
 
 namespace {
@@ -120,6 +122,52 @@ bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t si
             JournalRecord{JournalStep::Replace, name, OwnName(name, kBackupSuffix, state.runTag, index)});
     }
     state.bytesToWrite += size;
+    return true;
+}
+
+bool FileIsVersion(const std::wstring& path, uint64_t size, const std::array<uint8_t, 32>& digest, bool& same,
+                   int64_t& foundSize) {
+    same = false;
+    foundSize = -1;
+    platform::File file;
+    uint64_t found = 0;
+    if (!file.OpenRead(path, platform::Share::ReadOnly) || !file.GetSize(found)) return false;
+    foundSize = static_cast<int64_t>(found);
+    // The size first: a file of another size is another version without reading a byte of it.
+    if (found != size) return true;
+    platform::Sha256 sha;
+    std::unique_ptr<char[]> buffer(new char[65536]);
+    if (!sha.Begin()) return false;
+    for (;;) {
+        size_t got = 0;
+        if (!file.Read(buffer.get(), 65536, got)) return false;
+        if (got == 0) break;
+        if (!sha.Update(buffer.get(), got)) return false;
+    }
+    platform::Sha256Digest actual{};
+    if (!sha.Finish(actual)) return false;
+    same = actual == digest;
+    return true;
+}
+
+bool PreflightRemoval(PreflightState& state, const std::wstring& name, uint64_t oldSize,
+                      const std::array<uint8_t, 32>& oldDigest, bool& kept) {
+    kept = false;
+    uint32_t index = static_cast<uint32_t>(state.firstRecord.size());
+    state.firstRecord.push_back(state.records.size());
+    std::wstring target = JoinPath(state.gameFolder, name);
+    if (platform::IsPathTooLong(target, kLongestOwnSuffix)) return false;
+    bool exists = false;
+    if (!platform::CanReplaceFile(target, exists)) return false;
+    if (!exists) return true;
+    bool same = false;
+    int64_t foundSize = -1;
+    if (!FileIsVersion(target, oldSize, oldDigest, same, foundSize)) return false;
+    kept = !same;
+    if (same) {
+        state.records.push_back(
+            JournalRecord{JournalStep::Replace, name, OwnName(name, kBackupSuffix, state.runTag, index)});
+    }
     return true;
 }
 

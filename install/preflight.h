@@ -3,6 +3,7 @@
 // a target that would fail later fails here, and then nothing at all is written. The same walk
 // plans the journal's records, so that the extraction notes a batch of them in one write instead
 // of probing and noting file by file.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_set>
@@ -58,6 +59,19 @@ std::wstring NewRunTag();
 // steps planned: the missing folders above it, then either a new file, a swap of the new content
 // with the existing file, or a temporary file and the replacement that keeps a backup.
 bool PreflightEntry(PreflightState& state, const std::wstring& name, uint64_t size);
+
+// A removal, its name already passed by IsSafeRelativePath: when the file at the name is the old
+// version's (`oldSize` bytes with SHA-256 `oldDigest`), it is planned to be moved aside and kept as
+// the backup until the install is complete; a file that is not there, or not the old version's
+// (`kept` set: the gamer's own), is left as it is and nothing is planned. False when the file is
+// there but cannot be moved (see CanReplaceFile) or read.
+bool PreflightRemoval(PreflightState& state, const std::wstring& name, uint64_t oldSize,
+                      const std::array<uint8_t, 32>& oldDigest, bool& kept);
+
+// Whether the file at `path` is `size` bytes with SHA-256 `digest`; `foundSize` receives its size
+// (-1 when there is no readable file). False when it cannot be read.
+bool FileIsVersion(const std::wstring& path, uint64_t size, const std::array<uint8_t, 32>& digest, bool& same,
+                   int64_t& foundSize);
 
 // True when the game folder's volume has room for every entry's bytes and the journal.
 bool PreflightSpace(const PreflightState& state, uint32_t entryCount);

@@ -2,6 +2,9 @@
 
 #include "common/byte_order.h"
 #include "install/payload.h"
+#include "platform/digest.h"
+
+#include <zstd.h>
 
 namespace test {
 
@@ -17,6 +20,50 @@ std::string PayloadArchive(const std::vector<PayloadItem>& items) {
     std::string out(kPayloadMagic, sizeof kPayloadMagic);
     AppendU32(out, static_cast<uint32_t>(items.size()));
     for (const PayloadItem& item : items) out += PayloadEntryBytes(item.name, item.data);
+    return out;
+}
+
+namespace {
+
+std::string Sha256Of(const std::string& bytes) {
+    platform::Sha256 sha;
+    platform::Sha256Digest digest{};
+    sha.Begin();
+    sha.Update(bytes.data(), bytes.size());
+    sha.Finish(digest);
+    return std::string(digest.begin(), digest.end());
+}
+
+}  // namespace
+
+std::string ZstdFrame(const std::string& bytes) {
+    std::string out(ZSTD_compressBound(bytes.size()), '\0');
+    out.resize(ZSTD_compress(&out[0], out.size(), bytes.data(), bytes.size(), 3));
+    return out;
+}
+
+std::string PayloadArchiveKinds(const std::vector<KindItem>& items) {
+    std::string out(kPayloadMagicKinds, sizeof kPayloadMagicKinds);
+    AppendU32(out, static_cast<uint32_t>(items.size()));
+    for (const KindItem& item : items) {
+        out.push_back(static_cast<char>(item.kind));
+        AppendU32(out, static_cast<uint32_t>(item.name.size()));
+        out += item.name;
+        std::string data = item.stored;
+        if (item.kind == EntryKind::Stored && data.empty()) data = item.file;
+        if (item.kind == EntryKind::Compressed && data.empty()) data = ZstdFrame(item.file);
+        if (item.kind == EntryKind::Compressed || item.kind == EntryKind::Delta) {
+            AppendU64(out, item.file.size());
+            out += Sha256Of(item.wrongDigest ? item.file + "x" : item.file);
+        }
+        if (item.kind == EntryKind::Delta || item.kind == EntryKind::Removal) {
+            AppendU64(out, item.old.size());
+            out += Sha256Of(item.old);
+        }
+        if (item.kind == EntryKind::Removal) continue;
+        AppendU64(out, data.size());
+        out += data;
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "banner/assets.h"
+#include "install/payload_reader.h"
 
 namespace test {
 
@@ -18,6 +19,20 @@ struct PayloadItem {
 std::string PayloadEntryBytes(const std::string& name, const std::string& data);
 // The magic, the number of items, then every item in order.
 std::string PayloadArchive(const std::vector<PayloadItem>& items);
+
+// An entry of the layout with kinds. Compressed: `file` compressed with zstd unless `stored` gives
+// the stored bytes; delta: `stored` as the delta against `old`; removal: `old` is the file to go.
+struct KindItem {
+    EntryKind kind;
+    std::string name;
+    std::string file;
+    std::string old;
+    std::string stored;
+    bool wrongDigest = false;  // declares the digest of another file than `file`
+};
+std::string PayloadArchiveKinds(const std::vector<KindItem>& items);
+// `bytes` as one zstd frame.
+std::string ZstdFrame(const std::string& bytes);
 
 constexpr uint64_t kRealSize = UINT64_MAX;
 
