@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "tools/patchtool/patch_apply.h"
 #include "tools/patchtool/patch_build.h"
+#include "tools/patchtool/payload_pack.h"
 #include "tools/patchtool/patch_inspect.h"
 #include "tools/patchtool/keys.h"
 #include "tools/patchtool/patch_sign.h"
@@ -18,10 +19,12 @@ std::wstring Wide(const std::string& utf8) {
     return Utf8ToWide(utf8);
 }
 
-int RunBuild(const std::string& definition, const std::string& outDir, const std::string& signKey, std::ostream& out,
-             std::ostream& err) {
+int RunBuild(const std::string& definition, const std::string& outDir, const std::string& signKey, int level,
+             std::ostream& out, std::ostream& err) {
     std::vector<std::string> problems;
     PatchPlan plan;
+    plan.level = level;
+    plan.progress = &out;
     bool built = BuildPatch(Wide(definition), Wide(outDir), plan, problems);
     for (const std::string& warning : plan.warnings) err << definition << ": warning: " << warning << "\n";
     if (!built) {
@@ -34,6 +37,10 @@ int RunBuild(const std::string& definition, const std::string& outDir, const std
     out << outDir << ": patch_manifest.dat (" << plan.manifest.size() << " keys), patch_payload.dat ("
         << plan.payload.size() << " files, " << bytes << " bytes)";
     if (!plan.assets.empty()) out << ", patch_assets.dat (" << plan.assets.size() << " assets)";
+    if (plan.kinds) {
+        out << "\n";
+        PrintPackTable(plan, out);
+    }
     for (const LocalBannerCopy& copy : plan.localBanners) out << ", " << platform::ConvertWideToUtf8(copy.name);
     out << "\n";
     std::string problem;
@@ -103,6 +110,7 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     app.footer(kExitCodes);
 
     std::string definition, outDir, folder, signKey, publicKey, keyName, installer, stamped;
+    int level = kDefaultCompressionLevel;
     ApplyOptions apply;
     std::string patchFolder, gameFolder;
     bool quiet = false;
@@ -112,6 +120,9 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
     build->add_option("-o,--out", outDir, "folder for patch_manifest.dat, patch_payload.dat, patch_assets.dat")
         ->required();
     build->add_option("--sign", signKey, "private key (NAME.key): also write patch_signature.dat");
+    build->add_option("--level", level, "zstd level for compressed entries")
+        ->check(CLI::Range(kMinCompressionLevel, kMaxCompressionLevel))
+        ->default_val(kDefaultCompressionLevel);
     build->footer(
         "Example: patchtool build demo/patch.toml -o dist --sign publisher.key\n"
         "Everything the installer would reject or mishandle is refused, naming the item.");
@@ -159,7 +170,7 @@ int RunPatchtool(const std::vector<std::string>& args, bool terminal, std::ostre
         int code = app.exit(error, out, err);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    if (build->parsed()) return RunBuild(definition, outDir, signKey, out, err);
+    if (build->parsed()) return RunBuild(definition, outDir, signKey, level, out, err);
     if (inspect->parsed()) return RunInspect(folder, out, err);
     if (keygen->parsed()) return RunKeygen(keyName, out, err);
     if (stamp->parsed()) return RunStamp(publicKey, installer, stamped, out, err);

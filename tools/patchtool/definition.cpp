@@ -26,6 +26,16 @@ void CheckKeys(const toml::table& table, const std::string& where, std::initiali
 }
 
 // A string item; absent is fine (empty result), another type is a problem.
+bool GetBool(const toml::table& table, const char* key, Problems& problems) {
+    const toml::node* node = table.get(key);
+    if (!node) return false;
+    if (!node->is_boolean()) {
+        problems.push_back(std::string(key) + ": must be true or false");
+        return false;
+    }
+    return node->value_or(false);
+}
+
 std::string GetString(const toml::table& table, const char* key, const std::string& where, Problems& problems) {
     const toml::node* node = table.get(key);
     if (!node) return std::string();
@@ -191,13 +201,20 @@ bool ParseDefinition(const std::string& text, const std::wstring& baseDir, Patch
         return false;
     }
     const toml::table& root = parsed.table();
-    CheckKeys(root, "", {"language", "title", "payload", "greeting", "game", "game2", "banner", "asset"}, problems);
+    CheckKeys(root, "",
+              {"language", "title", "payload", "from", "removals", "compress", "greeting", "game", "game2", "banner",
+               "asset"},
+              problems);
     std::string language = GetString(root, "language", "", problems);
     def.language = LanguageIndexOf(language);
     if (def.language < 0) problems.push_back("language: '" + language + "' is not one of zh-TW, zh-CN, en, ko, ja");
     def.title = GetString(root, "title", "", problems);
     def.payload = GetString(root, "payload", "", problems);
     if (def.payload.empty()) problems.push_back("payload: missing (the folder whose files the patch writes)");
+    def.from = GetString(root, "from", "", problems);
+    def.removals = GetBool(root, "removals", problems);
+    def.compress = GetBool(root, "compress", problems);
+    if (def.removals && def.from.empty()) problems.push_back("removals: needs `from`, the version whose files go");
     ParseGreetings(root, def, problems);
     ParseGameRecord(root, "game", def.records[0], problems);
     ParseGameRecord(root, "game2", def.records[1], problems);

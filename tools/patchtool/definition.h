@@ -5,6 +5,11 @@
 //   language = "en"                    # install language: zh-TW, zh-CN, en, ko or ja
 //   title = "My Patch"                 # window title (optional)
 //   payload = "payload"                # folder whose files the patch writes into the game folder
+//   from = "old"                       # optional: the game's previous version; the patch then
+//                                      # carries only what changed, as deltas where they are smaller
+//   removals = true                    # optional, with `from`: files of `from` that `payload`
+//                                      # lacks are removed at install
+//   compress = true                    # optional: entries compressed (implied by `from`)
 //   [greeting]                         # optional; "all" is for every language without its own
 //   all = "..."   en = "..."   ko = "..."
 //   [game]                             # primary file record ([game2]: the alternate one)
@@ -66,6 +71,9 @@ struct PatchDefinition {
     std::vector<BannerDef> banners;
     std::vector<AssetDef> assets;
     std::string payload;
+    std::string from;
+    bool removals = false;
+    bool compress = false;
 };
 
 // Index 0..4 of a language code, -1 for anything else (letter case matters, as in the manifest).

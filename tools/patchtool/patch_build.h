@@ -3,6 +3,7 @@
 // files. Everything the installer would reject or get wrong is refused here, item by item, before
 // anything is written. The output depends only on the definition and the files' contents.
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ struct LocalBannerCopy {
     std::wstring name;  // relative to the output folder
 };
 
+// The zstd level `patchtool build` compresses with unless --level says otherwise: high enough to
+// come close to the best ratio, low enough that a game folder of 1 GiB packs in about a minute on
+// two cores.
+constexpr int kDefaultCompressionLevel = 15;
+constexpr int kMinCompressionLevel = 1;
+constexpr int kMaxCompressionLevel = 19;
+
+// One entry as the payload writer stored it.
+struct PackedEntry {
+    std::string name;
+    int kind = 0;  // EntryKind
+    uint64_t fileSize = 0;
+    uint64_t storedSize = 0;
+};
+
 struct PatchPlan {
     // What the installer will do, but not in every folder: said, not refused.
     std::vector<std::string> warnings;
@@ -40,6 +56,17 @@ struct PatchPlan {
     std::vector<PayloadItem> payload;     // sorted by name bytes
     std::vector<AssetItem> assets;        // in definition order
     std::vector<LocalBannerCopy> localBanners;
+    // The payload with kinds (PTPAYLD2): asked for by `compress`, or by `from` (the previous
+    // version's files, sorted by name bytes, against which unchanged files are left out).
+    bool kinds = false;
+    bool fromGiven = false;
+    std::vector<PayloadItem> from;
+    bool removals = false;
+    int level = kDefaultCompressionLevel;
+    // What the payload writer did with each entry, for the build's table; where it says which file
+    // it is at (may be null).
+    std::vector<PackedEntry> packed;
+    std::ostream* progress = nullptr;
 };
 
 // Why the installer would reject or mishandle a payload entry name, or empty when it is fine.
@@ -75,7 +102,7 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
 // Writes patch_manifest.dat, patch_payload.dat and, when there are assets, patch_assets.dat (and
 // copies local banners) into `outDir`, creating it when missing. Each file is written beside its final name and then
 // put in place, so a failed build leaves no half-written data file.
-bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, std::vector<std::string>& problems);
+bool WritePatch(PatchPlan& plan, const std::wstring& outDir, std::vector<std::string>& problems);
 
 // LoadDefinition + PlanPatch + WritePatch; `plan` is what was (or would have been) written.
 bool BuildPatch(const std::wstring& definitionPath, const std::wstring& outDir, PatchPlan& plan,

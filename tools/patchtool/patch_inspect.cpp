@@ -183,8 +183,11 @@ void ReadPayload(const std::wstring& folder, InspectReport& report) {
         return;
     }
     bool whole = ListPayload(path, entries);
+    PayloadReader layout;
+    report.payloadKinds = layout.Open(path) && layout.hasKinds();
     for (const PayloadEntry& entry : entries) {
-        report.payload.push_back({entry.rawName, entry.fileSize});
+        report.payload.push_back({entry.rawName, entry.kind == EntryKind::Removal ? entry.oldSize : entry.fileSize,
+                                  static_cast<int>(entry.kind), entry.dataSize});
         // Names the reader passed are safe; what is left is what Windows itself refuses.
         std::string slashed = entry.rawName;
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
@@ -280,8 +283,13 @@ void PrintInspectReport(const InspectReport& report, std::ostream& out) {
     for (const PayloadView& entry : report.payload) total += entry.size;
     if (report.hasPayload) {
         out << "patch_payload.dat: " << report.payload.size() << " entries, " << total << " bytes\n";
-        for (const PayloadView& entry : report.payload)
-            out << "  " << entry.size << "\t" << Printable(entry.name) << "\n";
+        static const char* const kKinds[] = {"stored", "compressed", "delta", "removal"};
+        for (const PayloadView& entry : report.payload) {
+            out << "  " << entry.size << "\t";
+            // Kinds and stored sizes only for the layout that has them: older output stays as it was.
+            if (report.payloadKinds) out << kKinds[entry.kind & 3] << "\t" << entry.stored << "\t";
+            out << Printable(entry.name) << "\n";
+        }
     }
     if (report.hasAssets) {
         out << "patch_assets.dat: " << report.assets.size() << " assets\n";

@@ -16,8 +16,10 @@ struct ManifestLineInfo {
 };
 
 struct PayloadView {
-    std::string name;  // UTF-8 as stored
-    uint64_t size = 0;
+    std::string name;     // UTF-8 as stored
+    uint64_t size = 0;    // of the file it makes (a removal: of the file it removes)
+    int kind = 0;         // EntryKind
+    uint64_t stored = 0;  // bytes the archive holds for it
 };
 
 struct AssetView {
@@ -31,6 +33,7 @@ struct AssetView {
 struct InspectReport {
     bool hasManifest = false;
     bool hasPayload = false;
+    bool payloadKinds = false;  // the layout whose entries have kinds
     bool hasAssets = false;
     bool assetsListed = false;               // the asset archive was read (fully or up to a fault)
     std::vector<ManifestLineInfo> manifest;  // file order

@@ -229,7 +229,12 @@ void CollectFiles(const std::wstring& dir, const std::string& prefix, std::vecto
 
 bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan& plan, Problems& problems) {
     size_t before = problems.size();
+    // Chosen by the caller, not by the definition.
+    const int level = plan.level;
+    std::ostream* progress = plan.progress;
     plan = PatchPlan();
+    plan.level = level;
+    plan.progress = progress;
     AddValue(plan, "LanguageIndex", std::to_string(def.language), "language", problems);
     if (!def.title.empty()) AddValue(plan, "WindowTitle", def.title, "title", problems);
     if (def.greetingAll) AddValue(plan, "Greeting", *def.greetingAll, "greeting.all", problems);
@@ -248,6 +253,19 @@ bool PlanPatch(const PatchDefinition& def, const std::wstring& outDir, PatchPlan
         std::sort(plan.payload.begin(), plan.payload.end(),
                   [](const PayloadItem& a, const PayloadItem& b) { return a.name < b.name; });
         CheckPayload(plan.payload, problems, plan.warnings);
+    }
+    plan.kinds = def.compress || !def.from.empty();
+    plan.removals = def.removals;
+    if (!def.from.empty()) {
+        plan.fromGiven = true;
+        std::wstring fromDir = DefPath(def, def.from);
+        if (platform::GetPathKind(fromDir) != platform::PathKind::Directory) {
+            problems.push_back("from: folder '" + def.from + "' is missing");
+        } else {
+            CollectFiles(fromDir, "", plan.from, problems);
+            std::sort(plan.from.begin(), plan.from.end(),
+                      [](const PayloadItem& a, const PayloadItem& b) { return a.name < b.name; });
+        }
     }
     return problems.size() == before;
 }

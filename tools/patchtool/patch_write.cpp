@@ -15,6 +15,7 @@
 #include "platform/path_split.h"
 #include "platform/text.h"
 #include "tools/patchtool/patch_build.h"
+#include "tools/patchtool/payload_pack.h"
 
 namespace {
 
@@ -116,8 +117,11 @@ bool WriteManifestFile(const PatchPlan& plan, const std::wstring& outDir, Proble
     });
 }
 
-bool WritePayloadFile(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+bool WritePayloadFile(PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
     return WriteOutput(outDir, kPayloadFileName, problems, [&](platform::File& out, std::string& what) {
+        // Only a definition that asks for more gets the layout with kinds: every other patch stays
+        // one that every installer reads.
+        if (plan.kinds) return WriteKindsPayload(plan, out, plan.progress, what);
         std::string header(kPayloadMagic, sizeof kPayloadMagic);
         AppendU32(header, static_cast<uint32_t>(plan.payload.size()));
         if (!out.Write(header.data(), header.size())) return false;
@@ -245,7 +249,7 @@ void CheckPayload(const std::vector<PayloadItem>& items, Problems& problems, Pro
             std::to_string(kMaxJournalBytes >> 20) + " MiB; such an install is refused before it starts");
 }
 
-bool WritePatch(const PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
+bool WritePatch(PatchPlan& plan, const std::wstring& outDir, Problems& problems) {
     if (!CreateDirectoryTree(outDir)) {
         problems.push_back("output folder cannot be made");
         return false;
