@@ -116,6 +116,9 @@ InstallResult& Extract(const std::wstring& payloadPath, InstallResult& result) {
             result.leftBehind = std::move(report.leftBehind);
             NameJournalIfLeft(result);
             return Finish(result, InstallOutcome::NotRestored);
+        case ExtractFailure::OldVersionDiffers:
+            result.oldVersionDiffers = std::move(report.oldVersionDiffers);
+            return Finish(result, InstallOutcome::OldVersionDiffers);
         case ExtractFailure::None:
         case ExtractFailure::Refused:
         case ExtractFailure::WriteFailed:
@@ -164,6 +167,8 @@ const char* InstallOutcomeText(InstallOutcome outcome) {
             return "folder busy";
         case InstallOutcome::PatchDataMissing:
             return "patch data missing";
+        case InstallOutcome::OldVersionDiffers:
+            return "not the version this patch updates";
     }
     return "unknown";
 }

@@ -21,13 +21,14 @@
 
 enum class InstallOutcome {
     Installed,
-    WrongFolder,       // no file record matches the chosen folder
-    DamagedPatch,      // a signed patch's entry is not the signed content; nothing was changed
-    ExtractionFailed,  // the extraction stopped and the folder is as it was
-    NotRestored,       // a failed install, this one or a killed one, could not be undone (or its journal
-                       // was refused: failedEntry says why): leftBehind
-    FolderBusy,        // another install holds the chosen folder or the one the payload goes into
-    PatchDataMissing,  // no manifest loaded, or a data file is not there
+    WrongFolder,        // no file record matches the chosen folder
+    DamagedPatch,       // a signed patch's entry is not the signed content; nothing was changed
+    ExtractionFailed,   // the extraction stopped and the folder is as it was
+    NotRestored,        // a failed install, this one or a killed one, could not be undone (or its journal
+                        // was refused: failedEntry says why): leftBehind
+    FolderBusy,         // another install holds the chosen folder or the one the payload goes into
+    PatchDataMissing,   // no manifest loaded, or a data file is not there
+    OldVersionDiffers,  // a file the patch updates is not the version it updates: oldVersionDiffers
 };
 
 // What the caller is told while the sequence works (progress goes to the work observer).
@@ -59,6 +60,7 @@ struct InstallResult {
     // between folders). The journal and the backups stay there for the next install to finish.
     std::wstring notRestoredFolder;
     std::vector<std::wstring> leftBehind;
+    std::vector<std::string> oldVersionDiffers;  // as the archive names them
 };
 
 // True when a manifest was loaded and both data files are plain files.

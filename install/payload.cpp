@@ -75,6 +75,27 @@ bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::Fold
     return tree.ReplaceKeepingBackup(temp, entry.name, last.backup);
 }
 
+// A delta is made from the gamer's file, which must be the very version the patch updates: every
+// file that is not is listed, with what was expected and found, before the install stops.
+bool PreflightDelta(PreflightState& state, const PayloadEntry& entry) {
+    bool same = false;
+    int64_t found = -1;
+    if (!FileIsVersion(JoinPath(state.gameFolder, entry.name), entry.oldSize, entry.oldDigest, same, found) || !same) {
+        state.oldVersionDiffers.push_back(entry.rawName);
+        std::string seen = found < 0 ? "no such file" : std::to_string(found) + " bytes";
+        if (found == static_cast<int64_t>(entry.oldSize)) seen += " of other content";
+        LogEntryFailed(entry.rawName + " (not the version this patch updates: expected " +
+                           std::to_string(entry.oldSize) + " bytes, found " + seen + ")",
+                       0);
+        // Planned all the same, so that the steps of every later entry stay where they belong.
+        state.firstRecord.push_back(state.records.size());
+        return true;
+    }
+    if (PreflightEntry(state, entry.name, entry.fileSize)) return true;
+    LogEntryFailed(entry.rawName, platform::LastSystemError());
+    return false;
+}
+
 // One entry's targets, by its kind; its steps are planned on the way.
 bool PreflightOne(PreflightState& state, const PayloadEntry& entry) {
     platform::ClearSystemError();
@@ -89,9 +110,7 @@ bool PreflightOne(PreflightState& state, const PayloadEntry& entry) {
             if (kept) LogEntryFailed(entry.rawName + " (kept: not the old version's file, so not removed)", 0);
             return true;
         case EntryKind::Delta:
-            // Made from the old file by a later installer.
-            LogEntryFailed(entry.rawName + " (an entry kind this installer cannot write)", 0);
-            return false;
+            return PreflightDelta(state, entry);
     }
     LogEntryFailed(entry.rawName, platform::LastSystemError());
     return false;
@@ -250,6 +269,13 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice, plan.swapInMemory);
     out.failure = ExtractFailure::Refused;
     if (!PreflightArchive(archivePath, plan, entryCount)) {
+        LogNothingWritten();
+        return false;
+    }
+    if (!plan.oldVersionDiffers.empty()) {
+        out.failure = ExtractFailure::OldVersionDiffers;
+        out.entry = plan.oldVersionDiffers.front();
+        out.oldVersionDiffers = std::move(plan.oldVersionDiffers);
         LogNothingWritten();
         return false;
     }

@@ -13,11 +13,13 @@ extern const wchar_t kPayloadFileName[];  // "patch_payload.dat"
 // What an extraction that did not install came to, for the caller to tell the user.
 enum class ExtractFailure {
     None,
-    Refused,         // stopped before its first write: the archive, a target, the journal or the space
-    NotSigned,       // an entry of a signed patch is not the signed content; the folder is as it was
-    WriteFailed,     // a step failed and every step taken was undone: the folder is as it was
-    NotRestored,     // a step failed and undoing it failed too: the journal and backups stay for a rerun
-    JournalRefused,  // a journal left in the folder was refused whole; nothing was changed
+    Refused,            // stopped before its first write: the archive, a target, the journal or the space
+    NotSigned,          // an entry of a signed patch is not the signed content; the folder is as it was
+    WriteFailed,        // a step failed and every step taken was undone: the folder is as it was
+    NotRestored,        // a step failed and undoing it failed too: the journal and backups stay for a rerun
+    JournalRefused,     // a journal left in the folder was refused whole; nothing was changed
+    OldVersionDiffers,  // a file a delta is made from is missing or not the version the patch
+                        // updates; nothing was written (`oldVersionDiffers` names every one)
 };
 
 struct ExtractReport {
@@ -26,6 +28,8 @@ struct ExtractReport {
     uint32_t systemError = 0;  // 0 when no system call failed (the archive or a check was at fault)
     // NotRestored: what is not as it was, relative to the game folder ("\" between folders).
     std::vector<std::wstring> leftBehind;
+    // OldVersionDiffers: each file (as the archive names it) that is not the old version.
+    std::vector<std::string> oldVersionDiffers;
 };
 
 // Writes every entry of the archive into the game folder, in archive order, creating folders on

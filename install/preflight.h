@@ -47,6 +47,8 @@ struct PreflightState {
     std::vector<JournalRecord> records;
     std::vector<size_t> firstRecord;
     uint64_t bytesToWrite = 0;
+    // The files of delta entries that are missing or not the version the patch updates.
+    std::vector<std::string> oldVersionDiffers;
 };
 
 // A tag for one run's own file names: random where the system provides it, mixed with the clock.

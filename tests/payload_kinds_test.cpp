@@ -45,6 +45,8 @@ TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
         std::vector<KindItem> items;
         bool installs;
         std::map<std::string, std::string> changed;  // what differs afterwards ("" = gone)
+        ExtractFailure failure = ExtractFailure::WriteFailed;
+        std::vector<std::string> notOldVersion;  // named as not the version the patch updates
     } cases[] = {
         {"compressed files, replacing one and new in a new folder",
          {{EntryKind::Compressed, "a.txt", big}, {EntryKind::Compressed, "d/new.bin", "hello"}},
@@ -65,6 +67,15 @@ TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
          false, {}},
         {"a compressed entry that makes more than it declares",
          {{EntryKind::Compressed, "a.txt", "abc", "", test::ZstdFrame("abcdef")}}, false, {}},
+        // Every file a delta would be made from is looked at before anything is written.
+        {"deltas against a changed file and a missing one",
+         {{EntryKind::Compressed, "b.txt", "new b"},
+          {EntryKind::Delta, "mine.txt", "new mine", "the old mine", "d"},
+          {EntryKind::Delta, "absent.txt", "new", "old", "d"}},
+         false,
+         {},
+         ExtractFailure::OldVersionDiffers,
+         {"mine.txt", "absent.txt"}},
     };
     for (const Case& c : cases) {
         test::ScratchDir dir;
@@ -85,8 +96,9 @@ TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
         ExtractReport report;
         EXPECT_EQ(ExtractPayload(dir / L"p.dat", game, &report), c.installs) << c.what;
         if (!c.installs) {
-            EXPECT_EQ(report.failure, ExtractFailure::WriteFailed) << c.what;
+            EXPECT_EQ(report.failure, c.failure) << c.what;
         }
+        EXPECT_EQ(report.oldVersionDiffers, c.notOldVersion) << c.what;
         EXPECT_EQ(Files(game), expected) << c.what;
     }
 }

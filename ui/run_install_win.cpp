@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "common/text.h"
 #include "install/install_log.h"
 #include "install/install_run.h"
 #include "install/payload.h"
@@ -115,6 +116,8 @@ UiTextRow ErrorRow(InstallOutcome outcome) {
             return UiTextRow::ErrorFolderBusy;
         case InstallOutcome::PatchDataMissing:
             return UiTextRow::ErrorNoPayload;
+        case InstallOutcome::OldVersionDiffers:
+            return UiTextRow::ErrorOldVersion;
         case InstallOutcome::Installed:
         case InstallOutcome::ExtractionFailed:
             break;
@@ -123,8 +126,11 @@ UiTextRow ErrorRow(InstallOutcome outcome) {
 }
 
 // The log's path is the box's second line when this run reached the log.
-std::wstring ErrorText(InstallOutcome outcome, const std::wstring& loggedTo) {
-    std::wstring text = UiText(ErrorRow(outcome));
+std::wstring ErrorText(const InstallResult& result, const std::wstring& loggedTo) {
+    std::wstring text = UiText(ErrorRow(result.outcome));
+    // The first file that is not the old version, as the patch names it (the log lists them all).
+    if (result.outcome == InstallOutcome::OldVersionDiffers && !result.oldVersionDiffers.empty())
+        text += L"\n" + Utf8ToWide(result.oldVersionDiffers.front());
     if (!loggedTo.empty()) text += std::wstring(L"\n") + UiText(UiTextRow::InstallLogNote) + loggedTo;
     return text;
 }
@@ -154,7 +160,7 @@ void RunInstall() {
             ::MessageBoxW(gInstallerWindow, UiText(UiTextRow::StatusInstalled), WindowTitleText().c_str(),
                           MB_ICONINFORMATION | MB_OK);
         } else {
-            ShowErrorBox(ErrorText(result.outcome, scope.loggedTo()));
+            ShowErrorBox(ErrorText(result, scope.loggedTo()));
         }
     }
     if (installed) ::DestroyWindow(gInstallerWindow);

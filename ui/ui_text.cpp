@@ -71,6 +71,15 @@ const wchar_t* const kUiText[kUiTextRowCount][kLanguageCount] = {
      L"The game folder could not be restored. Run the installer again to finish restoring it.",
      L"게임 폴더를 복원하지 못했습니다. 설치 프로그램을 다시 실행하면 복원이 완료됩니다.",
      L"ゲームフォルダーを元に戻せませんでした。インストーラーをもう一度実行すると、復元が完了します。"},
+    // ErrorOldVersion
+    {L"此遊戲檔案不是此修補程式所更新的版本：它已被修改，或遊戲是其他版本。未安裝任何內容。檔案：",
+     L"此游戏文件不是此补丁所更新的版本：它已被修改，或游戏是其他版本。未安装任何内容。文件：",
+     L"This game file is not the version this patch updates: it was changed, or the game is another version. "
+     L"Nothing was installed. File:",
+     L"이 게임 파일은 이 패치가 업데이트하는 버전이 아닙니다. 파일이 변경되었거나 게임이 다른 버전입니다. "
+     L"아무것도 설치되지 않았습니다. 파일:",
+     L"このゲームファイルは、このパッチが更新するバージョンではありません。変更されたか、ゲームが別のバージョンです。"
+     L"何もインストールされていません。ファイル:"},
 };
 
 }  // namespace

@@ -28,8 +28,9 @@ enum class UiTextRow {
     ErrorDamagedPatch = 18,  // a stamped installer's data files are not the publisher's
     ErrorFolderBusy = 19,    // another installer holds the game folder
     ErrorNotRestored = 20,   // a failed install could not be undone; the next run finishes the undo
+    ErrorOldVersion = 21,    // a game file is not the version the patch updates; its name follows
 };
-constexpr int kUiTextRowCount = 21;
+constexpr int kUiTextRowCount = 22;
 
 // The cell of `row` in `language` (0..4): a constant string that lives for the whole process.
 const wchar_t* UiText(UiTextRow row, int language);

@@ -296,6 +296,11 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
         case InstallOutcome::NotRestored:
             PrintNotRestored(result, err);
             return kExitNotRestored;
+        case InstallOutcome::OldVersionDiffers:
+            err << "not the version this patch updates: nothing was written to " << FolderOf(options, result)
+                << "; these files were changed, or the game is another version:\n";
+            for (const std::string& name : result.oldVersionDiffers) err << "  " << name << "\n";
+            return kExitOldVersion;
         case InstallOutcome::ExtractionFailed:
             break;
     }

@@ -15,6 +15,7 @@ enum ExitCode {
     kExitSignature = 6,      // --key given and the patch is not signed by it, or altered since
     kExitNotRestored = 7,    // the install failed and could not be undone; a rerun finishes the undo
     kExitFolderBusy = 8,     // another install is running in the game folder; nothing was written
+    kExitOldVersion = 9,     // a file the patch updates is not the version it updates; nothing was written
 };
 
 struct ApplyOptions {
