@@ -37,12 +37,10 @@ int RunBuild(const std::string& definition, const std::string& outDir, const std
     out << outDir << ": patch_manifest.dat (" << plan.manifest.size() << " keys), patch_payload.dat ("
         << plan.payload.size() << " files, " << bytes << " bytes)";
     if (!plan.assets.empty()) out << ", patch_assets.dat (" << plan.assets.size() << " assets)";
-    if (plan.kinds) {
-        out << "\n";
-        PrintPackTable(plan, out);
-    }
+
     for (const LocalBannerCopy& copy : plan.localBanners) out << ", " << platform::ConvertWideToUtf8(copy.name);
     out << "\n";
+    if (plan.kinds) PrintPackTable(plan, out);
     std::string problem;
     platform::P256PublicKey signer{};
     if (signKey.empty() ? !RemoveStaleSignature(Wide(outDir), problem)

@@ -15,6 +15,8 @@
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
+// How much of a large file is compressed before judging whether the rest is worth it.
+constexpr uint64_t kProbeBytes = 16u << 20;
 
 struct ZstdCompressor {
     ZSTD_CCtx* context = ZSTD_createCCtx();
@@ -72,8 +74,9 @@ bool Compress(const std::wstring& path, uint64_t size, int level, std::string& o
             size_t left = ZSTD_compressStream2(zstd.context, &produced, &chunk, mode);
             if (ZSTD_isError(left)) return false;
             out.append(buffer.data(), produced.pos);
-            // Stops as soon as it is clear that compressing is not worth it.
-            if (out.size() > limit) return read <= size;
+            // Stops as soon as it is clear that compressing is not worth it: past the limit, or a
+            // large file whose first part does not shrink at all (media compressed already).
+            if (out.size() > limit || (read >= kProbeBytes && out.size() > read / 100 * 98)) return read <= size;
             if (last ? left == 0 : chunk.pos == chunk.size) break;
         }
     }
