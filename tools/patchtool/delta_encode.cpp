@@ -1,0 +1,341 @@
+#include "tools/patchtool/delta_encode.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "common/byte_order.h"
+
+namespace {
+
+constexpr size_t kAnchor = 16;     // bytes hashed and compared exactly to anchor a match
+constexpr int kMaxIndexBits = 26;  // 2^26 slots of 4 bytes: the index stays under 256 MiB
+// An extension stops once it has met this many more differing than matching bytes since its best
+// point: past a handful of changed bytes (a moved address) it goes on, past an insertion it stops.
+constexpr int64_t kGiveUp = 48;
+// A shorter match saves less than its instruction costs.
+constexpr uint64_t kMinSegment = 24;
+
+uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+uint32_t HashAt(const uint8_t* p, int bits) {
+    uint64_t h = (Load64(p) * 0x9E3779B97F4A7C15ull ^ Load64(p + 8)) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<uint32_t>(h >> (64 - bits));
+}
+
+// The last indexed old position of each hash; positions are indexed every `stride` bytes, so any
+// exact match of kAnchor + stride - 1 bytes is found.
+struct OldIndex {
+    std::vector<uint32_t> slots;  // position / stride + 1; 0 is empty
+    int bits = 0;
+    uint64_t stride = 1;
+};
+
+void BuildIndex(const uint8_t* old, uint64_t oldSize, OldIndex& index) {
+    if (oldSize < kAnchor) return;
+    uint64_t positions = oldSize - kAnchor + 1;
+    index.bits = 10;
+    while (index.bits < kMaxIndexBits && (uint64_t{1} << index.bits) < positions) ++index.bits;
+    uint64_t slotCount = uint64_t{1} << index.bits;
+    index.stride = (positions + slotCount - 1) / slotCount;
+    index.slots.assign(slotCount, 0);
+    for (uint64_t pos = 0, n = 1; pos < positions; pos += index.stride, ++n) {
+        index.slots[HashAt(old + pos, index.bits)] = static_cast<uint32_t>(n);
+    }
+}
+
+// Scores each further byte +1 when it matches, -1 when not, and returns the length of the best
+// score. `step` is +1 forward from a and b, -1 backward from just before them.
+template <int kStep>
+uint64_t Extend(const uint8_t* a, const uint8_t* b, uint64_t limit) {
+    int64_t score = 0;
+    int64_t best = 0;
+    uint64_t bestLength = 0;
+    uint64_t i = 0;
+    while (i < limit) {
+        if (i + 8 <= limit) {
+            const uint8_t* pa = kStep > 0 ? a + i : a - i - 8;
+            const uint8_t* pb = kStep > 0 ? b + i : b - i - 8;
+            if (Load64(pa) == Load64(pb)) {
+                i += 8;
+                score += 8;
+                if (score > best) {
+                    best = score;
+                    bestLength = i;
+                }
+                continue;
+            }
+        }
+        bool same = kStep > 0 ? a[i] == b[i] : a[-1 - static_cast<int64_t>(i)] == b[-1 - static_cast<int64_t>(i)];
+        score += same ? 1 : -1;
+        ++i;
+        if (score > best) {
+            best = score;
+            bestLength = i;
+        } else if (best - score > kGiveUp) {
+            break;
+        }
+    }
+    return bestLength;
+}
+
+struct Segment {
+    uint64_t newPos;
+    uint64_t oldPos;
+    uint64_t length;
+};
+
+struct Files {
+    const uint8_t* old;
+    uint64_t oldSize;
+    const uint8_t* neu;
+    uint64_t newSize;
+};
+
+// The new bytes [begin, end) as segments taken from the old file, in order, not overlapping.
+// `lastOffset` (old position minus new position of the last match) carries over chunks.
+void MatchChunk(const Files& f, const OldIndex& index, uint64_t begin, uint64_t end, int64_t& lastOffset,
+                std::vector<Segment>& segments) {
+    segments.clear();
+    uint64_t gapStart = begin;
+    uint64_t p = begin;
+    while (p + kAnchor <= end) {
+        uint64_t candidate = UINT64_MAX;
+        // The running alignment first: after a small edit the data goes on matching there.
+        int64_t aligned = static_cast<int64_t>(p) + lastOffset;
+        if (aligned >= 0 && static_cast<uint64_t>(aligned) + kAnchor <= f.oldSize &&
+            std::memcmp(f.neu + p, f.old + aligned, kAnchor) == 0) {
+            candidate = static_cast<uint64_t>(aligned);
+        } else if (!index.slots.empty()) {
+            uint32_t slot = index.slots[HashAt(f.neu + p, index.bits)];
+            uint64_t at = slot == 0 ? UINT64_MAX : (slot - 1) * index.stride;
+            if (slot != 0 && std::memcmp(f.neu + p, f.old + at, kAnchor) == 0) candidate = at;
+        }
+        if (candidate == UINT64_MAX) {
+            ++p;
+            continue;
+        }
+        uint64_t back = Extend<-1>(f.neu + p, f.old + candidate, std::min(p - gapStart, candidate));
+        uint64_t forward = Extend<1>(f.neu + p, f.old + candidate, std::min(end - p, f.oldSize - candidate));
+        if (back + forward < kMinSegment) {
+            ++p;
+            continue;
+        }
+        segments.push_back({p - back, candidate - back, back + forward});
+        lastOffset = static_cast<int64_t>(candidate) - static_cast<int64_t>(p);
+        p += forward;
+        gapStart = p;
+    }
+}
+
+struct CctxDeleter {
+    void operator()(ZSTD_CCtx* cctx) const { ZSTD_freeCCtx(cctx); }
+};
+using UniqueCctx = std::unique_ptr<ZSTD_CCtx, CctxDeleter>;
+
+// One zstd frame of `size` bytes at `data` (with an optional raw prefix) into `out`; empty input
+// gives an empty output, as the layout wants.
+bool Pack(ZSTD_CCtx* cctx, int level, const uint8_t* data, size_t size, std::string& out,
+          const uint8_t* prefix = nullptr, size_t prefixSize = 0) {
+    out.clear();
+    if (size == 0) return true;
+    ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
+    if (prefixSize > 0) {
+        // The window must reach from the end of the chunk back to the start of its prefix.
+        int windowLog = 10;
+        while ((uint64_t{1} << windowLog) < uint64_t{prefixSize} + size) ++windowLog;
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+        if (ZSTD_isError(ZSTD_CCtx_refPrefix(cctx, prefix, prefixSize))) return false;
+    }
+    out.resize(ZSTD_compressBound(size));
+    size_t packed = ZSTD_compress2(cctx, &out[0], out.size(), data, size);
+    if (ZSTD_isError(packed)) return false;
+    out.resize(packed);
+    return true;
+}
+
+struct ChunkStreams {
+    std::string control;
+    std::string diff;
+    std::string extra;
+};
+
+void BuildStreams(const Files& f, const std::vector<Segment>& segments, uint64_t begin, uint64_t end, ChunkStreams& s) {
+    s.control.clear();
+    s.diff.clear();
+    s.extra.clear();
+    uint64_t oldPos = 0;
+    uint64_t cursor = begin;
+    auto instruction = [&](uint64_t add, uint64_t extra, int64_t seek) {
+        AppendU32(s.control, static_cast<uint32_t>(add));
+        AppendU32(s.control, static_cast<uint32_t>(extra));
+        AppendU64(s.control, static_cast<uint64_t>(seek));
+    };
+    if (segments.empty() || segments.front().newPos > begin) {
+        uint64_t gapEnd = segments.empty() ? end : segments.front().newPos;
+        instruction(0, gapEnd - begin, 0);
+        s.extra.append(reinterpret_cast<const char*>(f.neu + begin), gapEnd - begin);
+        cursor = gapEnd;
+    }
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const Segment& seg = segments[i];
+        uint64_t gapEnd = i + 1 < segments.size() ? segments[i + 1].newPos : end;
+        uint64_t extra = gapEnd - (seg.newPos + seg.length);
+        instruction(seg.length, extra, static_cast<int64_t>(seg.oldPos) - static_cast<int64_t>(oldPos));
+        size_t at = s.diff.size();
+        s.diff.resize(at + seg.length);
+        const uint8_t* from = f.old + seg.oldPos;
+        const uint8_t* to = f.neu + seg.newPos;
+        for (uint64_t k = 0; k < seg.length; ++k) s.diff[at + k] = static_cast<char>(to[k] - from[k]);
+        s.extra.append(reinterpret_cast<const char*>(to + seg.length), extra);
+        oldPos = seg.oldPos + seg.length;
+        cursor = gapEnd;
+    }
+    (void)cursor;
+}
+
+// The old slice a zstd chunk uses as prefix: kDeltaPrefixMax bytes (or the whole old file)
+// around where most of the chunk's matches come from, else where the chunk sits proportionally.
+void ChoosePrefix(const Files& f, const std::vector<Segment>& segments, uint64_t begin, uint64_t size, uint64_t& offset,
+                  uint64_t& length) {
+    length = std::min<uint64_t>(kDeltaPrefixMax, f.oldSize);
+    uint64_t center =
+        f.newSize == 0 ? 0 : static_cast<uint64_t>(static_cast<double>(begin + size / 2) * f.oldSize / f.newSize);
+    uint64_t longest = 0;
+    for (const Segment& seg : segments) {
+        if (seg.length > longest) {
+            longest = seg.length;
+            int64_t c = static_cast<int64_t>(seg.oldPos) - static_cast<int64_t>(seg.newPos) +
+                        static_cast<int64_t>(begin + size / 2);
+            center = c < 0 ? 0 : static_cast<uint64_t>(c);
+        }
+    }
+    // The chunk's own stretch of old bytes sits at the end of the prefix, where zstd's nearest
+    // matches are cheapest; most of the prefix lies before it.
+    uint64_t wantEnd = std::min(f.oldSize, center + size);
+    offset = wantEnd > length ? wantEnd - length : 0;
+}
+
+struct Encoder {
+    const Files& f;
+    const DeltaOptions& options;
+    const DeltaWriter& write;
+    DeltaStats& stats;
+    ZSTD_CCtx* cctx;
+    ChunkStreams streams;
+    std::string packedControl, packedDiff, packedExtra, packedPrefix;
+    std::string header;
+
+    bool Emit(DeltaMethod method, uint32_t size, const std::string& fields) {
+        header.clear();
+        header.push_back(static_cast<char>(method));
+        AppendU32(header, size);
+        header += fields;
+        stats.chunks[static_cast<int>(method)] += 1;
+        stats.newBytes[static_cast<int>(method)] += size;
+        stats.deltaBytes += header.size();
+        return write(header.data(), header.size());
+    }
+    bool Body(const void* data, size_t size) {
+        stats.deltaBytes += size;
+        return size == 0 || write(data, size);
+    }
+
+    bool Chunk(const std::vector<Segment>& segments, uint64_t begin, uint64_t end) {
+        uint32_t size = static_cast<uint32_t>(end - begin);
+        BuildStreams(f, segments, begin, end, streams);
+        if (streams.control.size() > uint64_t{size} + kDeltaInstructionSize) return false;
+        if (!Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.control.data()), streams.control.size(),
+                  packedControl) ||
+            !Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.diff.data()), streams.diff.size(),
+                  packedDiff) ||
+            !Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.extra.data()), streams.extra.size(),
+                  packedExtra)) {
+            return false;
+        }
+        uint64_t copyAddBytes = 20 + packedControl.size() + packedDiff.size() + packedExtra.size();
+        uint64_t prefixBytes = UINT64_MAX;
+        uint64_t prefixOffset = 0;
+        uint64_t prefixLength = 0;
+        // zstd is tried where copy/add leaves more than a 32nd of the chunk: below that the
+        // absolute gain is small and zstd's scan of a large prefix costs the most time.
+        if (options.prefixLevel > 0 && copyAddBytes > size / 32) {
+            ChoosePrefix(f, segments, begin, size, prefixOffset, prefixLength);
+            if (!Pack(cctx, options.prefixLevel, f.neu + begin, size, packedPrefix, f.old + prefixOffset,
+                      static_cast<size_t>(prefixLength))) {
+                return false;
+            }
+            prefixBytes = 16 + packedPrefix.size();
+        }
+        std::string fields;
+        if (copyAddBytes <= prefixBytes && copyAddBytes < size) {
+            for (const Segment& seg : segments) stats.matchedBytes += seg.length;
+            AppendU32(fields, static_cast<uint32_t>(streams.control.size()));
+            AppendU32(fields, static_cast<uint32_t>(streams.diff.size()));
+            AppendU32(fields, static_cast<uint32_t>(packedControl.size()));
+            AppendU32(fields, static_cast<uint32_t>(packedDiff.size()));
+            AppendU32(fields, static_cast<uint32_t>(packedExtra.size()));
+            return Emit(DeltaMethod::CopyAdd, size, fields) && Body(packedControl.data(), packedControl.size()) &&
+                   Body(packedDiff.data(), packedDiff.size()) && Body(packedExtra.data(), packedExtra.size());
+        }
+        if (prefixBytes < size) {
+            AppendU64(fields, prefixOffset);
+            AppendU32(fields, static_cast<uint32_t>(prefixLength));
+            AppendU32(fields, static_cast<uint32_t>(packedPrefix.size()));
+            return Emit(DeltaMethod::Zstd, size, fields) && Body(packedPrefix.data(), packedPrefix.size());
+        }
+        return Emit(DeltaMethod::Stored, size, fields) && Body(f.neu + begin, size);
+    }
+};
+
+}  // namespace
+
+bool MakeDelta(const uint8_t* old, uint64_t oldSize, const uint8_t* neu, uint64_t newSize, const DeltaOptions& options,
+               const DeltaWriter& write, DeltaStats* stats) {
+    DeltaStats local;
+    DeltaStats& s = stats != nullptr ? *stats : local;
+    s = DeltaStats{};
+    uint64_t chunkSize = std::clamp<uint64_t>(options.chunkSize, 1, kDeltaChunkMax);
+    uint64_t chunkCount = (newSize + chunkSize - 1) / chunkSize;
+    if (chunkCount > UINT32_MAX) return false;
+    UniqueCctx cctx(ZSTD_createCCtx());
+    if (!cctx) return false;
+    Files f{old, oldSize, neu, newSize};
+    OldIndex index;
+    BuildIndex(old, oldSize, index);
+
+    std::string header(kDeltaMagic, sizeof(kDeltaMagic));
+    AppendU32(header, static_cast<uint32_t>(chunkCount));
+    s.deltaBytes = header.size();
+    if (!write(header.data(), header.size())) return false;
+    Encoder encoder{f, options, write, s, cctx.get(), {}, {}, {}, {}, {}, {}};
+    std::vector<Segment> segments;
+    int64_t lastOffset = 0;
+    for (uint64_t begin = 0; begin < newSize; begin += chunkSize) {
+        uint64_t end = std::min(newSize, begin + chunkSize);
+        MatchChunk(f, index, begin, end, lastOffset, segments);
+        if (!encoder.Chunk(segments, begin, end)) return false;
+    }
+    return true;
+}
+
+bool MakeDelta(const uint8_t* old, uint64_t oldSize, const uint8_t* neu, uint64_t newSize, const DeltaOptions& options,
+               std::string& out, DeltaStats* stats) {
+    out.clear();
+    return MakeDelta(
+        old, oldSize, neu, newSize, options,
+        [&out](const void* data, size_t size) {
+            out.append(static_cast<const char*>(data), size);
+            return true;
+        },
+        stats);
+}
