@@ -1,6 +1,6 @@
 // The driver of bench/delta-pairs.sh (not a test): makes a delta of two files and applies it,
 // printing sizes, times and the decoder's peak private memory.
-//   delta_bench make OLD NEW DELTA [LEVEL [PREFIX_LEVEL [CHUNK_MIB]]]
+//   delta_bench make OLD NEW DELTA [LEVEL [PREFIX_LEVEL [CHUNK_KIB]]]
 //   delta_bench apply OLD DELTA OUT NEW_SIZE
 #include <chrono>
 #include <cstdio>
@@ -41,7 +41,7 @@ int Make(int argc, char** argv) {
     DeltaOptions options;
     if (argc > 5) options.level = std::atoi(argv[5]);
     if (argc > 6) options.prefixLevel = std::atoi(argv[6]);
-    if (argc > 7) options.chunkSize = static_cast<uint32_t>(std::atoi(argv[7])) << 20;
+    if (argc > 7) options.chunkSize = static_cast<uint32_t>(std::atoi(argv[7])) << 10;
     FILE* out = std::fopen(argv[4], "wb");
     if (out == nullptr) return 1;
     DeltaStats stats;
@@ -91,7 +91,7 @@ int Apply(char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 5 && std::strcmp(argv[1], "make") == 0) return Make(argc, argv);
     if (argc == 6 && std::strcmp(argv[1], "apply") == 0) return Apply(argv);
-    std::fprintf(stderr, "usage: %s make OLD NEW DELTA [LEVEL [PREFIX_LEVEL [CHUNK_MIB]]] | apply OLD DELTA OUT NEW_SIZE\n",
+    std::fprintf(stderr, "usage: %s make OLD NEW DELTA [LEVEL [PREFIX_LEVEL [CHUNK_KIB]]] | apply OLD DELTA OUT NEW_SIZE\n",
                  argv[0]);
     return 2;
 }
