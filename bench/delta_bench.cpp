@@ -50,11 +50,14 @@ int Make(int argc, char** argv) {
         old.data(), old.size(), neu.data(), neu.size(), options,
         [out](const void* data, size_t size) { return std::fwrite(data, 1, size, out) == size; }, &stats);
     ok = std::fclose(out) == 0 && ok;
-    std::printf("make %s: %llu bytes in %.1f s; chunks stored/zstd/copyadd %llu/%llu/%llu, matched %.1f%%\n",
+    std::printf("make %s: %llu bytes in %.1f s; chunks stored/zstd/copyadd %llu/%llu/%llu, matched %.1f%%, "
+                "control/diff/extra %llu/%llu/%llu\n",
                 ok ? "ok" : "FAILED", static_cast<unsigned long long>(stats.deltaBytes), Seconds(start),
                 static_cast<unsigned long long>(stats.chunks[0]), static_cast<unsigned long long>(stats.chunks[1]),
                 static_cast<unsigned long long>(stats.chunks[2]),
-                neu.size() == 0 ? 0.0 : 100.0 * static_cast<double>(stats.matchedBytes) / static_cast<double>(neu.size()));
+                neu.size() == 0 ? 0.0 : 100.0 * static_cast<double>(stats.matchedBytes) / static_cast<double>(neu.size()),
+                static_cast<unsigned long long>(stats.packed[0]), static_cast<unsigned long long>(stats.packed[1]),
+                static_cast<unsigned long long>(stats.packed[2]));
     return ok ? 0 : 1;
 }
 

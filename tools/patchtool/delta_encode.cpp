@@ -279,6 +279,9 @@ struct Encoder {
         std::string fields;
         if (copyAddBytes <= prefixBytes && copyAddBytes < size) {
             for (const Segment& seg : segments) stats.matchedBytes += seg.length;
+            stats.packed[0] += packedControl.size();
+            stats.packed[1] += packedDiff.size();
+            stats.packed[2] += packedExtra.size();
             AppendU32(fields, static_cast<uint32_t>(streams.control.size()));
             AppendU32(fields, static_cast<uint32_t>(streams.diff.size()));
             AppendU32(fields, static_cast<uint32_t>(packedControl.size()));

@@ -29,6 +29,7 @@ struct DeltaStats {
     uint64_t chunks[3] = {};    // how many chunks each DeltaMethod stored
     uint64_t newBytes[3] = {};  // new bytes each method stored
     uint64_t matchedBytes = 0;  // new bytes that copy/add takes from the old file
+    uint64_t packed[3] = {};    // copy/add's control, diff and extra streams as stored
     uint64_t deltaBytes = 0;    // the whole delta
 };
 
