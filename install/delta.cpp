@@ -103,20 +103,32 @@ bool DecodeFrame(DeltaReader& reader, ZSTD_DCtx* dctx, uint32_t packed, uint8_t*
         return false;
     }
     if (prefixSize > 0 && ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, prefix, prefixSize))) return false;
+    // Only a current zstd frame: a library built with legacy support would otherwise hand older
+    // formats to decoders that allocate windows of their own, and a skippable frame carries nothing.
+    uint8_t magic[4];
+    if (packed < sizeof(magic) || !reader.ReadExact(magic, sizeof(magic)) || LoadU32(magic) != ZSTD_MAGICNUMBER) {
+        return false;
+    }
     ZSTD_outBuffer output{out, size, 0};
-    size_t remaining = packed;
+    size_t remaining = packed - sizeof(magic);
     size_t status = 1;
-    while (remaining > 0 && status != 0) {
-        const uint8_t* data = nullptr;
-        size_t got = reader.Peek(data, remaining);
-        if (got == 0) return false;
-        ZSTD_inBuffer input{data, got, 0};
+    auto feed = [&](ZSTD_inBuffer& input) {
         while (input.pos < input.size && status != 0) {
             size_t before = input.pos + output.pos;
             status = ZSTD_decompressStream(dctx, &output, &input);
             if (ZSTD_isError(status)) return false;
             if (status != 0 && input.pos + output.pos == before) return false;
         }
+        return true;
+    };
+    ZSTD_inBuffer first{magic, sizeof(magic), 0};
+    if (!feed(first)) return false;
+    while (remaining > 0 && status != 0) {
+        const uint8_t* data = nullptr;
+        size_t got = reader.Peek(data, remaining);
+        if (got == 0) return false;
+        ZSTD_inBuffer input{data, got, 0};
+        if (!feed(input)) return false;
         reader.Skip(input.pos);
         remaining -= input.pos;
     }
