@@ -11,14 +11,14 @@
 
 constexpr char kDeltaMagic[4] = {'P', 'T', 'D', '1'};
 
-// New bytes per chunk. The decoder holds one chunk's new bytes (and for the copy/add method its
-// control stream, at most as large) in memory: about 2 x 64 MiB at worst.
-constexpr uint32_t kDeltaChunkMax = 64u << 20;
+// New bytes per chunk. The decoder holds one chunk's new bytes and, for the copy/add method, its
+// instructions and diff runs, each at most as large: about 3 x 32 MiB at worst.
+constexpr uint32_t kDeltaChunkMax = 32u << 20;
 // The slice of the old file a zstd chunk may use as its prefix. The slice is read through the
 // mapping, not copied, so it costs address space, not private memory.
 constexpr uint32_t kDeltaPrefixMax = 192u << 20;
 // Every zstd frame of a delta must declare a window of at most 2^kDeltaWindowLog bytes: enough
-// for a chunk that refers back across its whole prefix (64 + 192 MiB), and no more.
+// for a chunk that refers back across its whole prefix (32 + 192 MiB), and no more.
 constexpr int kDeltaWindowLog = 28;
 static_assert((uint64_t{1} << kDeltaWindowLog) >= uint64_t{kDeltaChunkMax} + kDeltaPrefixMax,
               "a zstd chunk must reach the start of its prefix");
@@ -56,6 +56,6 @@ using DeltaSink = std::function<bool(const uint8_t* data, size_t size)>;
 // file is read and none past `newSize` produced, and any fault (a short or overlong delta, a field
 // beyond its limit, a corrupt zstd frame or one declaring a window beyond kDeltaWindowLog) returns
 // false. The sink may then already have received a part of the file: the caller writes to a
-// temporary file and discards it. Private memory stays below about 2 x kDeltaChunkMax + kDeltaSinkPiece.
+// temporary file and discards it. Private memory stays below about 3 x kDeltaChunkMax + kDeltaSinkPiece.
 bool ApplyDelta(const DeltaSource& source, const uint8_t* old, uint64_t oldSize, uint64_t newSize,
                 const DeltaSink& sink);

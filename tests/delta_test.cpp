@@ -172,21 +172,38 @@ struct Instruction {
     int64_t seek;
 };
 
-std::string CopyAddChunk(uint32_t size, const std::vector<Instruction>& instructions, const std::string& diff,
-                         const std::string& extra) {
+std::string Varint(uint64_t value) {
+    std::string out;
+    for (; value >= 0x80; value >>= 7) out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+    return out + static_cast<char>(value);
+}
+
+// A copy/add chunk with its diff given as runs and values.
+std::string CopyAddChunk(uint32_t size, const std::vector<Instruction>& instructions, uint32_t diffSize,
+                         const std::string& runs, const std::string& values, const std::string& extra) {
     std::string control;
     for (const Instruction& i : instructions) {
         test::AppendU32(control, i.add);
         test::AppendU32(control, i.extra);
         test::AppendU64(control, static_cast<uint64_t>(i.seek));
     }
-    std::string packed[3] = {control.empty() ? "" : Frame(control), diff.empty() ? "" : Frame(diff),
-                             extra.empty() ? "" : Frame(extra)};
     std::string out = ChunkHead(2, size);
-    test::AppendU32(out, static_cast<uint32_t>(control.size()));
-    test::AppendU32(out, static_cast<uint32_t>(diff.size()));
-    for (const std::string& p : packed) test::AppendU32(out, static_cast<uint32_t>(p.size()));
-    return out + packed[0] + packed[1] + packed[2];
+    for (uint32_t raw : {control.size(), size_t{diffSize}, runs.size(), values.size()}) test::AppendU32(out, raw);
+    std::string packed;
+    const std::string* streams[] = {&control, &runs, &values, &extra};
+    for (const std::string* stream : streams) {
+        std::string frame = stream->empty() ? "" : Frame(*stream);
+        test::AppendU32(out, static_cast<uint32_t>(frame.size()));
+        packed += frame;
+    }
+    return out + packed;
+}
+
+// The same with a diff of nonzero bytes only.
+std::string CopyAddChunk(uint32_t size, const std::vector<Instruction>& instructions, const std::string& diff,
+                         const std::string& extra) {
+    std::string runs = diff.empty() ? "" : Varint(0) + Varint(diff.size());
+    return CopyAddChunk(size, instructions, static_cast<uint32_t>(diff.size()), runs, diff, extra);
 }
 
 // Replaces the u32 at `at` of a chunk (fields counted from the chunk's method byte).
@@ -248,11 +265,18 @@ TEST(Delta, RefusesMalformedDeltas) {
         {"add beyond the diff bytes", Header(1) + CopyAddChunk(6, {{5, 1, 0}}, diff, "xy"), 6, false},
         {"extra beyond the extra bytes", Header(1) + CopyAddChunk(6, {{4, 3, 0}}, diff, "xy"), 6, false},
         {"diff bytes left unused", Header(1) + CopyAddChunk(6, {{3, 2, 0}}, diff, "xy"), 6, false},
-        {"instructions cut short", Header(1) + WithU32(copyAdd, 5, 24), 6, false},
+        {"instructions cut short", Header(1) + WithU32(copyAdd, 5, 8), 6, false},
         {"control beyond its bound", Header(1) + WithU32(copyAdd, 5, 6 * 16 + 32), 6, false},
         {"diff larger than the chunk", Header(1) + WithU32(copyAdd, 9, 7), 6, false},
-        {"empty stream with bytes", Header(1) + WithU32(WithU32(copyAdd, 9, 0), 17, 3), 6, false},
-        {"stream packed past its bound", Header(1) + WithU32(copyAdd, 13, 1u << 20), 6, false},
+        {"runs beyond their bound", Header(1) + WithU32(copyAdd, 13, 4 + 17), 6, false},
+        {"empty stream with bytes", Header(1) + WithU32(copyAdd, 17, 0), 6, false},
+        {"stream packed past its bound", Header(1) + WithU32(copyAdd, 21, 1u << 20), 6, false},
+        {"diff runs with zeros", Header(1) + CopyAddChunk(6, {{4, 2, 1}}, 4, Varint(1) + Varint(1) + Varint(2) + Varint(0), "\1", "xy"), 6, true},
+        // Zeros written over values not yet read would push the last values past the diff.
+        {"zero run over unread values", Header(1) + CopyAddChunk(4, {{4, 0, 1}}, 4, Varint(1) + Varint(3) + Varint(0) + Varint(1), diff, ""), 4, false},
+        {"values run past the values", Header(1) + CopyAddChunk(6, {{4, 2, 1}}, 4, Varint(0) + Varint(5), diff, "xy"), 6, false},
+        {"runs short of the diff", Header(1) + CopyAddChunk(6, {{4, 2, 1}}, 4, Varint(0) + Varint(3), "\1\1\1", "xy"), 6, false},
+        {"runs number cut", Header(1) + CopyAddChunk(6, {{4, 2, 1}}, 4, Varint(0) + "\x84", diff, "xy"), 6, false},
     };
     for (const Case& c : cases) {
         Applied applied = Apply(c.delta, old, c.newSize);

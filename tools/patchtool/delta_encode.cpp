@@ -184,7 +184,36 @@ struct ChunkStreams {
     std::string control;
     std::string diff;
     std::string extra;
+    std::string runs;    // the diff as (zeros, values) pairs of LEB128 numbers
+    std::string values;  // and its values
 };
+
+void AppendVarint(std::string& out, uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+// Splits the diff into runs and values. Only the first pair can start without zeros and only the
+// last can end without values, so the runs take at most diffSize + 2 bytes.
+void SplitDiff(ChunkStreams& s) {
+    s.runs.clear();
+    s.values.clear();
+    const std::string& d = s.diff;
+    size_t i = 0;
+    while (i < d.size()) {
+        size_t zeros = i;
+        while (zeros < d.size() && d[zeros] == 0) ++zeros;
+        size_t values = zeros;
+        while (values < d.size() && d[values] != 0) ++values;
+        AppendVarint(s.runs, zeros - i);
+        AppendVarint(s.runs, values - zeros);
+        s.values.append(d, zeros, values - zeros);
+        i = values;
+    }
+}
 
 void BuildStreams(const Files& f, const std::vector<Segment>& segments, uint64_t begin, uint64_t end, ChunkStreams& s) {
     s.control.clear();
@@ -249,7 +278,7 @@ struct Encoder {
     DeltaStats& stats;
     ZSTD_CCtx* cctx;
     ChunkStreams streams;
-    std::string packedControl, packedDiff, packedExtra, packedPrefix;
+    std::string packedControl, packedRuns, packedValues, packedExtra, packedPrefix;
     std::string header;
 
     bool Emit(DeltaMethod method, uint32_t size, const std::string& fields) {
@@ -262,6 +291,9 @@ struct Encoder {
         stats.deltaBytes += header.size();
         return write(header.data(), header.size());
     }
+    bool PackString(const std::string& raw, std::string& packed) {
+        return Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), packed);
+    }
     bool Body(const void* data, size_t size) {
         stats.deltaBytes += size;
         return size == 0 || write(data, size);
@@ -271,15 +303,14 @@ struct Encoder {
         uint32_t size = static_cast<uint32_t>(end - begin);
         BuildStreams(f, segments, begin, end, streams);
         if (streams.control.size() > uint64_t{size} + kDeltaInstructionSize) return false;
-        if (!Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.control.data()), streams.control.size(),
-                  packedControl) ||
-            !Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.diff.data()), streams.diff.size(),
-                  packedDiff) ||
-            !Pack(cctx, options.level, reinterpret_cast<const uint8_t*>(streams.extra.data()), streams.extra.size(),
-                  packedExtra)) {
+        SplitDiff(streams);
+        if (streams.runs.size() > streams.diff.size() + kDeltaInstructionSize) return false;
+        if (!PackString(streams.control, packedControl) || !PackString(streams.runs, packedRuns) ||
+            !PackString(streams.values, packedValues) || !PackString(streams.extra, packedExtra)) {
             return false;
         }
-        uint64_t copyAddBytes = 20 + packedControl.size() + packedDiff.size() + packedExtra.size();
+        uint64_t copyAddBytes =
+            32 + packedControl.size() + packedRuns.size() + packedValues.size() + packedExtra.size();
         uint64_t prefixBytes = UINT64_MAX;
         uint64_t prefixOffset = 0;
         uint64_t prefixLength = 0;
@@ -297,15 +328,15 @@ struct Encoder {
         if (copyAddBytes <= prefixBytes && copyAddBytes < size) {
             for (const Segment& seg : segments) stats.matchedBytes += seg.length;
             stats.packed[0] += packedControl.size();
-            stats.packed[1] += packedDiff.size();
+            stats.packed[1] += packedRuns.size() + packedValues.size();
             stats.packed[2] += packedExtra.size();
-            AppendU32(fields, static_cast<uint32_t>(streams.control.size()));
-            AppendU32(fields, static_cast<uint32_t>(streams.diff.size()));
-            AppendU32(fields, static_cast<uint32_t>(packedControl.size()));
-            AppendU32(fields, static_cast<uint32_t>(packedDiff.size()));
-            AppendU32(fields, static_cast<uint32_t>(packedExtra.size()));
+            for (size_t raw : {streams.control.size(), streams.diff.size(), streams.runs.size(), streams.values.size(),
+                               packedControl.size(), packedRuns.size(), packedValues.size(), packedExtra.size()}) {
+                AppendU32(fields, static_cast<uint32_t>(raw));
+            }
             return Emit(DeltaMethod::CopyAdd, size, fields) && Body(packedControl.data(), packedControl.size()) &&
-                   Body(packedDiff.data(), packedDiff.size()) && Body(packedExtra.data(), packedExtra.size());
+                   Body(packedRuns.data(), packedRuns.size()) && Body(packedValues.data(), packedValues.size()) &&
+                   Body(packedExtra.data(), packedExtra.size());
         }
         if (prefixBytes < size) {
             AppendU64(fields, prefixOffset);
@@ -337,7 +368,7 @@ bool MakeDelta(const uint8_t* old, uint64_t oldSize, const uint8_t* neu, uint64_
     AppendU32(header, static_cast<uint32_t>(chunkCount));
     s.deltaBytes = header.size();
     if (!write(header.data(), header.size())) return false;
-    Encoder encoder{f, options, write, s, cctx.get(), {}, {}, {}, {}, {}, {}};
+    Encoder encoder{f, options, write, s, cctx.get()};
     std::vector<Segment> segments;
     int64_t lastOffset = 0;
     for (uint64_t begin = 0; begin < newSize; begin += chunkSize) {
