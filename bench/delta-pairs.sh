@@ -56,7 +56,7 @@ timed() {
   read -r secs kib < time.out
 }
 
-row() {  # tool patch make_s make_kib apply_s apply_kib private_mib
+row() {  # pair tool new_size patch make_s make_kib apply_s apply_kib private
   local new_size=$3
   printf "%-12s %-10s %12d %7.3f%% %8.1f %8d %8.2f %8.0f %8d %8s\n" "$1" "$2" "$4" \
     "$(echo "100*$4/$new_size" | bc -l)" "$5" "$(($6 / 1024))" "$7" "$(echo "$new_size/1000000/$7" | bc -l)" \
@@ -64,16 +64,16 @@ row() {  # tool patch make_s make_kib apply_s apply_kib private_mib
 }
 
 measure() {
-  local name=$1 old=$1.old new=$1.new size
+  local name=$1 old=$1.old new=$1.new size private
   size=$(stat -c %s "$new")
   for tool in $tools; do
     rm -f out.bin patch.bin
     case $tool in
       ours)
         timed "$bench" make "$old" "$new" patch.bin; local ms=$secs mk=$kib
-        timed "$bench" apply "$old" patch.bin out.bin "$size"
-        local private
         private=$(grep -o 'peak private [0-9]*' cmd.out | grep -o '[0-9]*$')
+        timed "$bench" apply "$old" patch.bin out.bin "$size"
+        private="$private/$(grep -o 'peak private [0-9]*' cmd.out | grep -o '[0-9]*$')"
         ;;
       xdelta3)
         timed xdelta3 -9 -S none -f -e -s "$old" "$new" patch.bin; local ms=$secs mk=$kib
@@ -91,17 +91,17 @@ measure() {
     esac
     local ok=ok
     cmp -s out.bin "$new" || ok=DIFFERS
-    local line
-    line=$(row "$name" "$tool" "$size" "$(stat -c %s patch.bin)" "$ms" "$mk" "$secs" "$kib" "$private")
-    echo "$line $ok" | sed "s/ - / - /"
+    echo "$(row "$name" "$tool" "$size" "$(stat -c %s patch.bin)" "$ms" "$mk" "$secs" "$kib" "$private") $ok"
   done
   rm -f out.bin patch.bin
 }
 
 pairs=("$@")
 [ ${#pairs[@]} -gt 0 ] || pairs=(libreoffice linux firefox)
+# make/apply MiB: peak resident set (for ours it counts the mapped files, which are page cache);
+# private: ours only, anonymous memory at make/apply.
 printf "%-12s %-10s %12s %8s %8s %8s %8s %8s %8s %8s\n" pair tool "patch B" "of new" "make s" "make MiB" \
-  "apply s" "MB/s" "RSS MiB" "priv MiB"
+  "apply s" "MB/s" "RSS MiB" "private"
 for pair in "${pairs[@]}"; do
   "pair_$pair"
   measure "$pair"

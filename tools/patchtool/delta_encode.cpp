@@ -220,7 +220,6 @@ void BuildStreams(const Files& f, const std::vector<Segment>& segments, uint64_t
     s.diff.clear();
     s.extra.clear();
     uint64_t oldPos = 0;
-    uint64_t cursor = begin;
     auto instruction = [&](uint64_t add, uint64_t extra, int64_t seek) {
         AppendU32(s.control, static_cast<uint32_t>(add));
         AppendU32(s.control, static_cast<uint32_t>(extra));
@@ -230,7 +229,6 @@ void BuildStreams(const Files& f, const std::vector<Segment>& segments, uint64_t
         uint64_t gapEnd = segments.empty() ? end : segments.front().newPos;
         instruction(0, gapEnd - begin, 0);
         s.extra.append(reinterpret_cast<const char*>(f.neu + begin), gapEnd - begin);
-        cursor = gapEnd;
     }
     for (size_t i = 0; i < segments.size(); ++i) {
         const Segment& seg = segments[i];
@@ -244,13 +242,11 @@ void BuildStreams(const Files& f, const std::vector<Segment>& segments, uint64_t
         for (uint64_t k = 0; k < seg.length; ++k) s.diff[at + k] = static_cast<char>(to[k] - from[k]);
         s.extra.append(reinterpret_cast<const char*>(to + seg.length), extra);
         oldPos = seg.oldPos + seg.length;
-        cursor = gapEnd;
     }
-    (void)cursor;
 }
 
-// The old slice a zstd chunk uses as prefix: kDeltaPrefixMax bytes (or the whole old file)
-// around where most of the chunk's matches come from, else where the chunk sits proportionally.
+// The old slice a zstd chunk uses as prefix: kDeltaPrefixMax bytes (or the whole old file) ending
+// just past where the chunk's longest match comes from, else where the chunk sits proportionally.
 void ChoosePrefix(const Files& f, const std::vector<Segment>& segments, uint64_t begin, uint64_t size, uint64_t& offset,
                   uint64_t& length) {
     length = std::min<uint64_t>(kDeltaPrefixMax, f.oldSize);
