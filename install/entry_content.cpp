@@ -1,7 +1,10 @@
 #include "install/entry_content.h"
 
+#include "common/paths.h"
+#include "install/delta.h"
 #include "install/progress.h"
 #include "platform/digest.h"
+#include "platform/mapped_file.h"
 
 namespace {
 
@@ -63,9 +66,46 @@ bool Decompress(PayloadReader& reader, const PayloadEntry& entry, platform::File
     return false;
 }
 
+// A delta's file, made from the old file at the entry's name, read through a mapping of it (the
+// page cache, not the installer's memory). The pre-flight found that file to be the old version;
+// should it have changed since, the made file is not the declared one and is never put in place.
+// The mapping ends before the caller puts the made file in the old one's place.
+bool MakeFromDelta(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& tree, platform::File& out,
+                   ContentWriter& writer, ContentFault& fault) {
+    platform::MappedFile old;
+    if (tree.KindOf(entry.name) != platform::TreeKind::File || !old.Open(JoinPath(tree.root(), entry.name)))
+        return false;
+    if (old.size() != entry.oldSize) {
+        fault = ContentFault::NotTheDeclaredFile;
+        return false;
+    }
+    MadeFile made{out};
+    if (!made.sha.Begin()) return false;
+    bool writeFailed = false;
+    bool readFailed = false;
+    bool decoded = ApplyDelta(
+        [&](uint8_t* buffer, size_t capacity) -> size_t {
+            size_t got = 0;
+            if (!ReadStored(reader, writer, buffer, capacity, got)) readFailed = true;
+            return readFailed ? 0 : got;
+        },
+        old.data(), old.size(), entry.fileSize,
+        [&](const uint8_t* data, size_t size) {
+            writeFailed = !made.Take(data, size);
+            return !writeFailed;
+        });
+    if (!decoded) {
+        if (!writeFailed && !readFailed) fault = ContentFault::Damaged;
+        return false;
+    }
+    if (made.Is(entry)) return true;
+    fault = ContentFault::NotTheDeclaredFile;
+    return false;
+}
+
 }  // namespace
 
-bool WriteEntryContent(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& /*tree*/,
+bool WriteEntryContent(PayloadReader& reader, const PayloadEntry& entry, platform::FolderTree& tree,
                        platform::File& out, ContentWriter& writer, ContentFault& fault) {
     fault = ContentFault::None;
     switch (entry.kind) {
@@ -74,6 +114,7 @@ bool WriteEntryContent(PayloadReader& reader, const PayloadEntry& entry, platfor
         case EntryKind::Compressed:
             return Decompress(reader, entry, out, writer, fault);
         case EntryKind::Delta:
+            return MakeFromDelta(reader, entry, tree, out, writer, fault);
         case EntryKind::Removal:
             break;
     }

@@ -67,6 +67,12 @@ TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
          false, {}},
         {"a compressed entry that makes more than it declares",
          {{EntryKind::Compressed, "a.txt", "abc", "", test::ZstdFrame("abcdef")}}, false, {}},
+        {"a delta rebuilds a file from its old version in its place",
+         {{EntryKind::Delta, "a.txt", "old a, then a new ending", "old a"}},
+         true,
+         {{"a.txt", "old a, then a new ending"}}},
+        {"a delta whose made file is not the declared one is never put in place",
+         {{EntryKind::Delta, "a.txt", "old a!", "old a", "", true}}, false, {}},
         // Every file a delta would be made from is looked at before anything is written.
         {"deltas against a changed file and a missing one",
          {{EntryKind::Compressed, "b.txt", "new b"},

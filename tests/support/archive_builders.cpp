@@ -3,6 +3,7 @@
 #include "common/byte_order.h"
 #include "install/payload.h"
 #include "platform/digest.h"
+#include "tools/patchtool/delta_encode.h"
 
 #include <zstd.h>
 
@@ -52,6 +53,10 @@ std::string PayloadArchiveKinds(const std::vector<KindItem>& items) {
         std::string data = item.stored;
         if (item.kind == EntryKind::Stored && data.empty()) data = item.file;
         if (item.kind == EntryKind::Compressed && data.empty()) data = ZstdFrame(item.file);
+        if (item.kind == EntryKind::Delta && data.empty()) {
+            MakeDelta(reinterpret_cast<const uint8_t*>(item.old.data()), item.old.size(),
+                      reinterpret_cast<const uint8_t*>(item.file.data()), item.file.size(), DeltaOptions(), data);
+        }
         if (item.kind == EntryKind::Compressed || item.kind == EntryKind::Delta) {
             AppendU64(out, item.file.size());
             out += Sha256Of(item.wrongDigest ? item.file + "x" : item.file);

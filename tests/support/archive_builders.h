@@ -20,8 +20,9 @@ std::string PayloadEntryBytes(const std::string& name, const std::string& data);
 // The magic, the number of items, then every item in order.
 std::string PayloadArchive(const std::vector<PayloadItem>& items);
 
-// An entry of the layout with kinds. Compressed: `file` compressed with zstd unless `stored` gives
-// the stored bytes; delta: `stored` as the delta against `old`; removal: `old` is the file to go.
+// An entry of the layout with kinds. Compressed: `file` compressed with zstd, delta: `file` as a
+// delta against `old` (patchtool's encoder), unless `stored` gives the stored bytes; removal: `old`
+// is the file to go.
 struct KindItem {
     EntryKind kind;
     std::string name;

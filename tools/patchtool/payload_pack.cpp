@@ -11,6 +11,8 @@
 #include "install/payload_reader.h"
 #include "install/zstd_stream.h"
 #include "platform/digest.h"
+#include "platform/mapped_file.h"
+#include "tools/patchtool/delta_encode.h"
 
 namespace {
 
@@ -107,12 +109,37 @@ std::string EntryHead(EntryKind kind, const std::string& name) {
     return head + name;
 }
 
-// One new or changed file: compressed when that is worth it, else stored.
-bool WriteFileEntry(const PayloadItem& item, const platform::Sha256Digest& digest, int level, platform::File& out,
-                    PackedEntry& packed) {
+// A changed file as a delta against its previous version; false when either cannot be read.
+bool Delta(const PayloadItem& old, const PayloadItem& item, int level, std::string& out) {
+    platform::MappedFile before;
+    platform::MappedFile after;
+    if (!before.Open(old.sourcePath) || !after.Open(item.sourcePath) || after.size() != item.size) return false;
+    DeltaOptions options;
+    options.level = level;
+    options.prefixLevel = level;
+    out.clear();
+    return MakeDelta(before.data(), before.size(), after.data(), after.size(), options, out);
+}
+
+// One new or changed file: a delta against its previous version (`old`, may be null) where that
+// is clearly smaller, else compressed when that is worth it, else stored.
+bool WriteFileEntry(const PayloadItem& item, const platform::Sha256Digest& digest, const PayloadItem* old,
+                    const platform::Sha256Digest& oldDigest, int level, platform::File& out, PackedEntry& packed) {
     std::string data;
     bool worth = false;
     if (!Compress(item.sourcePath, item.size, level, data, worth)) return false;
+    std::string delta;
+    uint64_t best = worth ? data.size() : item.size;
+    if (old && Delta(*old, item, level, delta) && delta.size() < best / 10 * 9) {
+        packed = PackedEntry{item.name, static_cast<int>(EntryKind::Delta), item.size, delta.size()};
+        std::string head = EntryHead(EntryKind::Delta, item.name);
+        AppendU64(head, item.size);
+        AppendDigest(head, digest);
+        AppendU64(head, old->size);
+        AppendDigest(head, oldDigest);
+        AppendU64(head, delta.size());
+        return out.Write(head.data(), head.size()) && out.Write(delta.data(), delta.size());
+    }
     packed = PackedEntry{item.name, static_cast<int>(worth ? EntryKind::Compressed : EntryKind::Stored), item.size,
                          worth ? data.size() : item.size};
     std::string head = EntryHead(worth ? EntryKind::Compressed : EntryKind::Stored, item.name);
@@ -137,6 +164,8 @@ bool WriteKindsPayload(PatchPlan& plan, platform::File& out, std::ostream* progr
         const PayloadItem* item;
         bool removal;
         platform::Sha256Digest digest;
+        const PayloadItem* old = nullptr;  // the previous version of a changed file
+        platform::Sha256Digest oldDigest{};
     };
     std::vector<Planned> entries;
     if (plan.removals) {
@@ -161,10 +190,14 @@ bool WriteKindsPayload(PatchPlan& plan, platform::File& out, std::ostream* progr
             return false;
         }
         auto found = previous.find(item.name);
-        if (found != previous.end() && found->second->size == item.size) {
-            platform::Sha256Digest before{};
+        if (found != previous.end()) {
             uint64_t oldSize = 0;
-            if (HashFile(found->second->sourcePath, oldSize, before) && before == entry.digest) continue;
+            if (!HashFile(found->second->sourcePath, oldSize, entry.oldDigest) || oldSize != found->second->size) {
+                what = "previous version's file '" + item.name + "' changed or could not be read while building";
+                return false;
+            }
+            if (oldSize == item.size && entry.oldDigest == entry.digest) continue;
+            entry.old = found->second;
         }
         entries.push_back(entry);
     }
@@ -187,7 +220,7 @@ bool WriteKindsPayload(PatchPlan& plan, platform::File& out, std::ostream* progr
             continue;
         }
         PackedEntry packed;
-        if (!WriteFileEntry(*entry.item, entry.digest, plan.level, out, packed)) {
+        if (!WriteFileEntry(*entry.item, entry.digest, entry.old, entry.oldDigest, plan.level, out, packed)) {
             what = "payload file '" + entry.item->name + "' changed or could not be read while building";
             return false;
         }
