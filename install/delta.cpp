@@ -95,7 +95,8 @@ using UniqueDctx = std::unique_ptr<ZSTD_DCtx, DctxDeleter>;
 
 bool PackedSizeFits(uint32_t packed, uint64_t raw) {
     if (raw == 0) return packed == 0;
-    return packed != 0 && packed <= ZSTD_compressBound(static_cast<size_t>(raw));
+    // The macro, not the function: the installer links zstd's decoder alone.
+    return packed != 0 && packed <= ZSTD_COMPRESSBOUND(static_cast<size_t>(raw));
 }
 
 // Decodes one frame of exactly `packed` stored bytes into exactly `size` bytes at `out`.
