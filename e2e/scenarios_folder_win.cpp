@@ -35,6 +35,14 @@ bool IsFile(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool AnyFileLike(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(find);
+    return true;
+}
+
 // Opens a file as a running game holds its data: others may read and write it, not rename it,
 // replace it or delete it.
 HANDLE HoldLikeAGame(const std::wstring& path) {
@@ -107,9 +115,10 @@ bool FailedUndoIsTold() {
                   "the game's a.txt and b.txt");
     SetText(session.control(kGameFolderBox), game);
     Click(session.control(kInstallButton));
-    // Once big.pak is being written, a.txt has been replaced. A program that now holds both files,
-    // as a game holds its data, keeps b.txt from being replaced and a.txt from being put back.
-    checks.Expect(WaitFor([&] { return IsFile(game + L"\\big.pak"); }, 30000), "the install reaches big.pak");
+    // Once big.pak is being written (beside its name, until it is whole), a.txt has been replaced.
+    // A program that now holds both files, as a game holds its data, keeps b.txt from being
+    // replaced and a.txt from being put back.
+    checks.Expect(WaitFor([&] { return AnyFileLike(game + L"\\big.pak.*"); }, 30000), "the install reaches big.pak");
     HANDLE heldA = HoldLikeAGame(game + L"\\a.txt");
     HANDLE heldB = HoldLikeAGame(game + L"\\b.txt");
     checks.Expect(heldA != INVALID_HANDLE_VALUE && heldB != INVALID_HANDLE_VALUE, "hold a.txt and b.txt open");
