@@ -44,6 +44,8 @@ std::map<std::string, std::function<bool()>> Scenarios() {
         {"install-busy-plain", [] { return e2e::InstallKeepsAnswering(false); }},
         {"install-folder-busy", e2e::SecondInstallerIsTurnedAway},
         {"install-not-restored", e2e::FailedUndoIsTold},
+        {"install-delta", [] { return e2e::DeltaPatch(false); }},
+        {"install-delta-old-changed", [] { return e2e::DeltaPatch(true); }},
         {"browse-pick", e2e::BrowsePick},
         {"no-folder", e2e::NoFolder},
         {"wrong-folder", e2e::WrongFolder},

@@ -28,6 +28,8 @@ bool InstallKeepsAnswering(bool banners);  // a long install, with or without ba
 bool SecondInstallerIsTurnedAway();
 // An install whose undo fails says so; run again, it finishes the undo and installs.
 bool FailedUndoIsTold();
+// A delta patch installs through the window; with the gamer's old file changed, its own box.
+bool DeltaPatch(bool oldFileChanged);
 bool ManifestResource();
 // A stamped installer: a good signed patch installs; each altered data file is refused at
 // start-up; an entry altered after start-up is refused at install time.
