@@ -3,12 +3,10 @@
 // it opened after checking the folders on the way.
 #include "platform/fs.h"
 #include "platform/owner_state.h"
+#include "platform/system_path_win.h"
 #include "platform/win_handle.h"
 
 namespace platform {
-
-// A path as the Win32 file calls take it (the extended-length form for a long one).
-std::wstring SystemPath(const std::wstring& path);
 
 struct File::State {
     UniqueFile handle;

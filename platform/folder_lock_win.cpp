@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "platform/folder_lock.h"
-#include "platform/long_path.h"
+#include "platform/system_path_win.h"
 #include "platform/win_handle.h"
 
 namespace platform {
@@ -13,13 +13,7 @@ namespace {
 std::wstring LockFilePath(const std::wstring& folder) {
     std::wstring path = folder;
     if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
-    path += kFolderLockFileName;
-    if (path.size() < kLongPathFrom) return path;
-    DWORD length = ::GetCurrentDirectoryW(0, nullptr);
-    std::wstring current(length, L'\0');
-    if (length == 0 || ::GetCurrentDirectoryW(length, &current[0]) >= length) return ToSystemPath(path, L"");
-    current.resize(length - 1);
-    return ToSystemPath(path, current);
+    return SystemPath(path + kFolderLockFileName);
 }
 
 }  // namespace

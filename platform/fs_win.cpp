@@ -5,6 +5,7 @@
 #include "platform/owner_state.h"
 #include "platform/path_split.h"
 #include "platform/file_state_win.h"
+#include "platform/system_path_win.h"
 #include "platform/fs_fault.h"
 #include "platform/long_path.h"
 #include "platform/win_handle.h"

@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "platform/fs_fault.h"
-#include "platform/long_path.h"
 #include "platform/owned_file.h"
 #include "platform/owner_state.h"
+#include "platform/system_path_win.h"
 #include "platform/win_handle.h"
 
 namespace platform {
 namespace {
-
-// Long paths in the extended-length form, as the file layer hands them over.
-std::wstring SystemPath(const std::wstring& path) {
-    if (path.size() < kLongPathFrom) return path;
-    DWORD length = ::GetCurrentDirectoryW(0, nullptr);
-    std::wstring current(length, L'\0');
-    if (length == 0 || ::GetCurrentDirectoryW(length, &current[0]) >= length) return ToSystemPath(path, L"");
-    current.resize(length - 1);
-    return ToSystemPath(path, current);
-}
 
 bool QueryToken(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>& buffer) {
     UniqueHandle token;
