@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-bench=$root/build/release/bench/delta_bench
+bench=${DELTA_BENCH:-$root/build/release/bench/delta_bench}
 work=$root/build/delta-pairs
 tools=${TOOLS:-"ours xdelta3 zstd bsdiff"}
 bsdiff_max=${BSDIFF_MAX:-300000000}  # bsdiff holds about 8x the old file and sorts it for minutes

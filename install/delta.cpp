@@ -22,8 +22,9 @@
 //              use up exactly the diff and extra bytes.
 //   nothing after the last chunk
 //
-// Every zstd frame declares a window of at most 2^kDeltaWindowLog and is decoded in one piece
-// into the chunk's buffer (ZSTD_d_stableOutBuffer), so zstd allocates no window of its own.
+// Every zstd frame is a single current-format frame (no legacy or skippable one) declaring a
+// window of at most 2^kDeltaWindowLog, and is decoded in one piece into the chunk's buffer
+// (ZSTD_d_stableOutBuffer), so zstd allocates no window of its own.
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_d_stableOutBuffer
 #include "install/delta.h"
 

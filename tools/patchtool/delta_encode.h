@@ -7,10 +7,12 @@
 // moved stays one copy with a few diff bytes), then stored by whichever method is smallest:
 // copy/add, a zstd frame with the matching slice of the old file as prefix, or as it is.
 //
-// Memory: the index (4 bytes per indexed position, at most 256 MiB), about 3 chunks of buffers
-// (new, diff, extra and their packed forms), and zstd's tables for one chunk at the chosen level
-// (about 100 MiB at level 19, up to about 300 MiB with a full prefix), besides the two files,
-// which the caller maps.
+// Memory: the index (4 bytes per indexed position, at most 256 MiB), a few chunks of buffers
+// (diff, runs, values, extra and their packed forms), and zstd's tables for one chunk at the
+// chosen level, besides the two files, which the caller maps: 290 to 500 MiB private measured at
+// level 19, from a 69 MB library to a 5.4 GB pair. Time: about 10 s per GB where copy/add wins
+// (data with small changes), the zstd level's own speed on a rebuilt program (7 to 30 s for 69 MB
+// at 19), and about a minute per 32 MiB chunk where the zstd method is tried at 19.
 #include <cstdint>
 #include <functional>
 #include <string>
