@@ -21,6 +21,7 @@ public:
     // nothing mapped) when it cannot be opened or mapped. An empty file succeeds with data() null
     // and size() 0: neither system maps zero bytes. The file must not shrink while it is mapped
     // (reading a page past its new end faults); the installer holds the game's files for the run.
+    // Close it before replacing or deleting the file: Windows refuses both while a view is open.
     bool Open(const std::wstring& path);
     void Close();
 

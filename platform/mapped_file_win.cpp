@@ -1,7 +1,7 @@
 // Mapped files on Windows: CreateFileMappingW over the whole file and one view of it. The file
-// is opened with read and write sharing (a running game may hold it so) but without delete
-// sharing, so it cannot be replaced or removed while mapped; file and mapping handles are closed
-// once the view exists, since the view keeps the section alive.
+// is opened with read and write sharing, as a running game may hold it. The file and mapping
+// handles are closed once the view exists: the view keeps the section alive, and while it is open
+// the system refuses to truncate, replace or delete the file.
 #include <windows.h>
 
 #include <cstdint>
