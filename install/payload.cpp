@@ -67,6 +67,11 @@ bool WriteEntry(PayloadReader& reader, const PayloadEntry& entry, platform::Fold
                (last.facts.inMemory || out.StartFlush()) && out.Close() && EntryIsSigned(check) &&
                tree.SwapFiles(last.backup, entry.name);
     }
+    // A new file is written without a name where the file system allows, and named once checked.
+    if (last.step == JournalStep::NewFile && tree.CreateUnnamed(out, entry.name)) {
+        return WriteEntryContent(reader, entry, tree, out, writer, fault) && EntryIsSigned(check) &&
+               tree.LinkUnnamed(out, entry.name) && out.Close();
+    }
     const std::wstring& temp = steps[step].path;
     if (!tree.CreateNew(out, temp) || !WriteEntryContent(reader, entry, tree, out, writer, fault) || !out.Close() ||
         !EntryIsSigned(check))

@@ -11,6 +11,7 @@ struct File::State {
 };
 
 struct FileAccess {
+    static int Descriptor(const File& file) { return file.state_ ? file.state_->fd : -1; }
     static void Adopt(File& file, int fd) {
         EnsureState(file.state_);
         file.state_->fd = fd;

@@ -61,6 +61,14 @@ public:
     // Creates a new file where nothing stands, as File::CreateExclusive, or as File::CreateLike
     // when `like` is given.
     bool CreateNew(File& file, const std::wstring& relative, const FileFacts* like = nullptr);
+    // Creates a file without a name in the folder that is to hold `relative` (natively O_TMPFILE),
+    // to be written and then given its name by LinkUnnamed: a file killed half way leaves nothing
+    // behind, and a new name costs one directory update instead of a create and a rename. False
+    // where the system or the file system has no such files (Windows, some file systems): the
+    // caller then writes under a temporary name.
+    bool CreateUnnamed(File& file, const std::wstring& relative);
+    // Gives the open unnamed file the name `relative`, only when nothing has that name.
+    bool LinkUnnamed(File& file, const std::wstring& relative);
     // Opens a regular file for reading (as File::OpenRead with Share::ReadOnly); a link, FIFO or
     // device at the name is refused.
     bool OpenFileRead(File& file, const std::wstring& relative);

@@ -306,6 +306,38 @@ bool FolderTree::CreateNew(File& file, const std::wstring& relative, const FileF
     return CarryOwnerAndMode(fd, like->owner, like->group, static_cast<mode_t>(like->mode));
 }
 
+bool FolderTree::CreateUnnamed(File& file, const std::wstring& relative) {
+    FireTreeActHook(relative);
+    file.Close();
+    Place place(*state_, relative);
+    if (!place.ok()) return false;
+    int fd;
+    do {
+        fd = ::openat(place.dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    SetFileDescriptor(file, fd);
+    return true;
+}
+
+bool FolderTree::LinkUnnamed(File& file, const std::wstring& relative) {
+    FireTreeActHook(relative);
+    if (MoveFaultStrikes()) {
+        errno = EIO;
+        return false;
+    }
+    Place place(*state_, relative);
+    int fd = FileAccess::Descriptor(file);
+    if (!place.ok() || fd < 0) return false;
+    // The descriptor itself where the system lets us (a privilege before Linux 6.10), else through
+    // its /proc name, which costs a walk through procfs.
+    if (::linkat(fd, "", place.dir, place.name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, self, place.dir, place.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 bool FolderTree::OpenFileRead(File& file, const std::wstring& relative) {
     FireTreeActHook(relative);
     file.Close();

@@ -276,6 +276,17 @@ bool FolderTree::CreateNew(File& file, const std::wstring& relative, const FileF
     return true;
 }
 
+// Windows has no file without a name to give one later: the extraction writes a temporary name.
+bool FolderTree::CreateUnnamed(File& /*file*/, const std::wstring& /*relative*/) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool FolderTree::LinkUnnamed(File& /*file*/, const std::wstring& /*relative*/) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 bool FolderTree::OpenFileRead(File& file, const std::wstring& relative) {
     FireTreeActHook(relative);
     file.Close();
