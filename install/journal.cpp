@@ -298,9 +298,10 @@ bool RecoverGameFolder(const std::wstring& gameFolder, RecoveryReport* report) {
 
 namespace {
 
-// Bytes of records handed to the system in one write: on 20,000 small files a write per step cost
-// as much as the files' own data; a larger batch would only hold more in memory.
-constexpr size_t kBatchBytes = 64 * 1024;
+// Bytes of records handed to the system, and forced to the disk, in one go: on 20,000 small files a
+// write per step cost as much as the files' own data, and each forced batch waits for the disk (a
+// megabyte holds the records of some 15,000 small new files).
+constexpr size_t kBatchBytes = 1024 * 1024;
 
 bool AppendRecord(std::string& out, const JournalRecord& record) {
     out.push_back(static_cast<char>(record.step));
