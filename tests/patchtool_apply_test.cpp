@@ -10,6 +10,7 @@
 #include "manifest/manifest.h"
 #include "platform/folder_lock.h"
 #include "support/patchtool_support.h"
+#include "support/archive_builders.h"
 #include "support/test_support.h"
 #include "tools/patchtool/patch_apply.h"
 #include "tools/patchtool/patch_build.h"
@@ -245,6 +246,25 @@ void CountWork(const WorkProgress& progress, void* context) {
     WorkCounts& counts = *static_cast<WorkCounts*>(context);
     if (progress.phase == WorkProgress::Phase::Hashing && progress.filesDone == 1) ++counts.digests;
     if (progress.phase == WorkProgress::Phase::Searching) ++counts.searchReports;
+}
+
+// verify checks the old files a patch's deltas are made from, as the install would before writing,
+// and apply then refuses with the same exit code and writes nothing.
+TEST_F(PatchtoolApply, OldFilesOfDeltasAreCheckedBeforeAnythingIsWritten) {
+    ASSERT_TRUE(test::WriteFileBytes(game / L"save.dat", "keep me, changed"));
+    ASSERT_TRUE(test::WriteFileBytes(
+        patch / L"patch_payload.dat",
+        test::PayloadArchiveKinds({{EntryKind::Delta, "bin/DemoGame.exe", kGameFile + "!", kGameFile},
+                                   {EntryKind::Delta, "save.dat", "saved", "keep me"}})));
+    for (auto run : {&RunVerify, &RunApply}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(run(Options(game.path()), out, err), kExitOldVersion) << out.str() << err.str();
+        EXPECT_EQ((out.str() + err.str()).find("bin/DemoGame.exe: not"), std::string::npos) << out.str();
+        EXPECT_NE((out.str() + err.str()).find("save.dat"), std::string::npos) << out.str() << err.str();
+    }
+    std::string bytes;
+    ASSERT_TRUE(test::ReadFileBytes(game / L"bin\\DemoGame.exe", bytes));
+    EXPECT_EQ(bytes, kGameFile);
 }
 
 TEST_F(PatchtoolApply, EachRecordIsLocatedAndHashedOnce) {

@@ -10,6 +10,7 @@
 #include "install/install_run.h"
 #include "install/journal.h"
 #include "install/payload.h"
+#include "install/preflight.h"
 #include "install/progress.h"
 #include "install/verify.h"
 #include "manifest/manifest.h"
@@ -186,6 +187,32 @@ int PrepareInstall(const ApplyOptions& options, std::ostream& err) {
 
 }  // namespace
 
+namespace {
+
+// Each file a delta of the patch is made from, checked as the installer checks it before writing
+// anything; true when every one is the version the patch updates (or the patch has no delta).
+bool OldFilesMatch(const std::wstring& patchFolder, const std::wstring& gameFolder, std::ostream& out) {
+    std::vector<PayloadEntry> entries;
+    ListPayload(JoinPath(patchFolder, kPayloadFileName), entries);
+    bool all = true;
+    for (const PayloadEntry& entry : entries) {
+        if (entry.kind != EntryKind::Delta) continue;
+        bool same = false;
+        int64_t found = -1;
+        FileIsVersion(JoinPath(gameFolder, entry.name), entry.oldSize, entry.oldDigest, same, found);
+        all = all && same;
+        out << "file a delta is made from, " << entry.rawName << ": "
+            << (same        ? std::string("the version this patch updates")
+                : found < 0 ? std::string("missing")
+                            : "not the version this patch updates (expected " + std::to_string(entry.oldSize) +
+                                  " bytes, found " + std::to_string(found) + ")")
+            << "\n";
+    }
+    return all;
+}
+
+}  // namespace
+
 int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     if (int code = PrepareInstall(options, err); code != kExitOk) return code;
     out << "install language: " << LanguageCode(gInstallLanguage) << "\n";
@@ -209,7 +236,8 @@ int RunVerify(const ApplyOptions& options, std::ostream& out, std::ostream& err)
         out << "an interrupted install left " << DisplayPath(JoinPath(journalFolder, kJournalFileName))
             << ": the next install or apply puts the folder back as it was first\n";
     }
-    return accepted ? kExitOk : kExitWrongFolder;
+    if (!accepted) return kExitWrongFolder;
+    return OldFilesMatch(options.patchFolder, extractionFolder, out) ? kExitOk : kExitOldVersion;
 }
 
 namespace {
