@@ -1,5 +1,7 @@
 #include "install/payload.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -124,7 +126,9 @@ bool PreflightOne(PreflightState& state, const PayloadEntry& entry) {
 // Pre-flight over the whole archive and every target: magic, counts, headers, names and data
 // lengths as ListPayload checks them, then each target and the free space (see preflight.h).
 // The steps of each entry are planned on the way (see PreflightEntry).
-bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, uint32_t& entryCount) {
+// `producedBytes` is what the entries make in all, the measure of the extraction's progress.
+bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, uint32_t& entryCount,
+                      uint64_t& producedBytes) {
     PayloadReader reader;
     platform::ClearSystemError();
     if (!reader.Open(archivePath)) {
@@ -132,6 +136,7 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
         return false;
     }
     entryCount = reader.entryCount();
+    producedBytes = 0;
     // A record or two per entry, the folders' few more: reserved once rather than grown.
     state.firstRecord.reserve(entryCount);
     state.records.reserve(entryCount + entryCount / 4);
@@ -142,6 +147,8 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
             return false;
         }
         if (!PreflightOne(state, entry)) return false;
+        // Saturating: the sizes are the archive's word, checked only one by one.
+        producedBytes += std::min(entry.fileSize, UINT64_MAX - producedBytes);
     }
     platform::ClearSystemError();
     if (entryCount != 0 && !PreflightSpace(state, entryCount)) {
@@ -153,7 +160,7 @@ bool PreflightArchive(const std::wstring& archivePath, PreflightState& state, ui
 
 // `check` is null for an unsigned patch.
 bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, const std::vector<size_t>& firstStep,
-                  InstallJournal& journal, EntryCheck* check, ExtractReport& out) {
+                  uint64_t producedBytes, InstallJournal& journal, EntryCheck* check, ExtractReport& out) {
     uint32_t expectedCount = static_cast<uint32_t>(firstStep.size());
     PayloadReader reader;
     platform::ClearSystemError();
@@ -167,9 +174,10 @@ bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, c
     ContentWriter writer;
     writer.signedDigest = check ? &check->digest : nullptr;
     writer.entryCount = entryCount;
+    writer.producedTotal = producedBytes;
     PayloadEntry entry;
     for (uint32_t i = 0; i < entryCount; ++i) {
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i, entryCount);
+        ReportWork(WorkProgress::Phase::Extracting, writer.producedBefore, producedBytes, i, entryCount);
         // The name is not checked again: WriteEntry takes it only when it is the planned one.
         if (!reader.Next(entry, false)) {
             LogEntryRefused(i, entry.rawName);
@@ -197,7 +205,8 @@ bool WriteEntries(const std::wstring& archivePath, platform::FolderTree& tree, c
             return false;
         }
         LogEntryWritten(entry.rawName, entry.fileSize);
-        ReportWork(WorkProgress::Phase::Extracting, reader.position(), reader.size(), i + 1, entryCount);
+        writer.producedBefore += std::min(entry.fileSize, producedBytes - writer.producedBefore);
+        ReportWork(WorkProgress::Phase::Extracting, writer.producedBefore, producedBytes, i + 1, entryCount);
     }
     return true;
 }
@@ -268,12 +277,13 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
                     0);
     }
     uint32_t entryCount = 0;
+    uint64_t producedBytes = 0;
     PreflightState plan;
     plan.gameFolder = gameFolder;
     plan.runTag = NewRunTag();
     plan.canSwap = platform::FolderCanSwap(gameFolder, plan.swapDevice, plan.swapInMemory);
     out.failure = ExtractFailure::Refused;
-    if (!PreflightArchive(archivePath, plan, entryCount)) {
+    if (!PreflightArchive(archivePath, plan, entryCount, producedBytes)) {
         LogNothingWritten();
         return false;
     }
@@ -302,7 +312,8 @@ bool ExtractPayload(const std::wstring& archivePath, const std::wstring& gameFol
     if (!journal.Begin(tree, std::move(plan.records)))
         return Fail(out, ExtractFailure::Refused, "install journal", platform::LastSystemError());
     EntryCheck check;
-    if (WriteEntries(archivePath, tree, plan.firstRecord, journal, gPatchSigned ? &check : nullptr, out) &&
+    if (WriteEntries(archivePath, tree, plan.firstRecord, producedBytes, journal, gPatchSigned ? &check : nullptr,
+                     out) &&
         journal.Commit()) {
         out = ExtractReport();
         return true;

@@ -1,16 +1,19 @@
 #pragma once
-// A process-wide observer of long work: the file digest and the payload extraction report to it
-// after every chunk they move (at most 65536 bytes apart) and once at each file's start and end;
-// the search for the game file by name reports every few hundred directory entries.
-// The installer window uses it to keep its messages flowing during an install; the authors' tool
-// draws a progress bar. Everything runs on one thread, so the observer is a plain global.
+// A process-wide observer of long work: the file digest reports after every chunk it reads (at
+// most 65536 bytes apart) and once at each file's start and end; the payload extraction as the
+// made files grow (at most a few hundred KiB apart, and every 50 ms while it waits on its other
+// threads) and at each entry's start and end; the search for the game file by name every few
+// hundred directory entries. The installer window uses it to keep its messages flowing during an
+// install; the authors' tool draws a progress bar. Reports always come from the thread that started
+// the work, so the observer is a plain global.
 #include <cstdint>
 
 struct WorkProgress {
     enum class Phase { Hashing, Extracting, Searching } phase;
-    // Hashing: bytes of the file read so far, of its size. Extracting: bytes of the archive consumed
-    // so far, headers included, of the archive file's size (the sum of the entry sizes is not known
-    // before the end), so bytesDone reaches bytesTotal only when the archive has no trailing bytes.
+    // Hashing: bytes of the file read so far, of its size. Extracting: bytes of the files made so far
+    // (written into the game folder), of what all the entries make: a compressed or delta entry
+    // counts the file it makes, not the smaller data it is made from, so the bar moves at the pace
+    // the gamer's disk fills.
     uint64_t bytesDone;
     uint64_t bytesTotal;
     // Searching (the game file by name): no bytes; filesDone counts the entries looked at so far,

@@ -16,6 +16,10 @@ void ClearSystemError() {
     ::SetLastError(ERROR_SUCCESS);
 }
 
+void SetSystemError(uint32_t code) {
+    ::SetLastError(code);
+}
+
 std::string SystemErrorMessage(uint32_t code) {
     wchar_t buffer[512];
     // The language of the system: support reads the code, the text is a courtesy.

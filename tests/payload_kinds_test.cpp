@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "install/entry_content.h"
 #include "install/payload.h"
 #include "support/archive_builders.h"
 #include "support/test_support.h"
@@ -40,6 +41,9 @@ std::map<std::string, std::string> Files(const std::wstring& game) {
 
 TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
     const std::string big = Pattern(300000);
+    // Made by the reading, decoding and writing threads together.
+    const std::string large = Pattern(ContentWriter::kPipelineFrom + 12345);
+    const std::string largeFrame = test::ZstdFrame(large);
     const struct Case {
         const char* what;
         std::vector<KindItem> items;
@@ -71,6 +75,14 @@ TEST(PayloadKinds, MadeFilesAndRemovalsAllOrNothing) {
          {{EntryKind::Delta, "a.txt", "old a, then a new ending", "old a"}},
          true,
          {{"a.txt", "old a, then a new ending"}}},
+        {"large compressed and delta entries",
+         {{EntryKind::Compressed, "n.bin", large}, {EntryKind::Delta, "a.txt", "old a" + large, "old a"}},
+         true,
+         {{"n.bin", large}, {"a.txt", "old a" + large}}},
+        {"a large made file that is not the declared one is never put in place",
+         {{EntryKind::Compressed, "n.bin", large, "", "", true}}, false, {}},
+        {"large compressed data that breaks off",
+         {{EntryKind::Compressed, "n.bin", large, "", largeFrame.substr(0, largeFrame.size() / 2)}}, false, {}},
         {"a delta whose made file is not the declared one is never put in place",
          {{EntryKind::Delta, "a.txt", "old a!", "old a", "", true}}, false, {}},
         // Every file a delta would be made from is looked at before anything is written.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "install/entry_content.h"
 #include "install/journal.h"
 #include "install/payload.h"
 #include "platform/fs.h"
@@ -52,13 +53,14 @@ std::map<std::string, std::pair<std::string, uint64_t>> Snapshot(const std::wstr
 }
 
 // Game.exe (hidden on Windows, executable natively), data/a.pak and data/keep.txt; the archive
-// replaces two of them (one twice), and creates a file in new nested folders and another beside.
+// replaces two of them (one twice), and creates a file in new nested folders (large enough to be
+// written by the extraction's writing thread) and another beside.
 struct GameSetup {
     test::ScratchDir root;
     std::wstring game = root / L"game";
     std::wstring archive = root / L"patch_payload.dat";
     std::vector<Entry> entries = {{"data/a.pak", "new a, first"},
-                                  {"new/deep/x.dat", std::string(70000, 'x')},
+                                  {"new/deep/x.dat", std::string(ContentWriter::kPipelineFrom, 'x')},
                                   {"Game.exe", "new game"},
                                   {"data/a.pak", "new a, second"},
                                   {"readme.txt", "readme"}};

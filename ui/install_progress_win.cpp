@@ -14,7 +14,9 @@ using UniqueTaskbarList = platform::UniqueCom<ITaskbarList3>;
 struct ProgressState {
     HWND bar = nullptr;
     UniqueTaskbarList taskbar;  // stays empty where the shell offers no taskbar list
-    uint64_t archiveBytes = 0;
+    // The extraction's share: the archive's size until the extraction's first report tells the
+    // bytes its entries make (a compressed patch makes more than it holds).
+    uint64_t extractionBytes = 0;
     uint64_t hashedBefore = 0;  // bytes of the game files hashed completely (the alternate record may hash a second)
     uint64_t hashingTotal = 0;  // size of the file being hashed
     uint64_t done = 0;
@@ -78,7 +80,7 @@ void BeginInstallProgress(uint64_t archiveBytes) {
     EndInstallProgress();
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
-    gProgress.archiveBytes = archiveBytes;
+    gProgress.extractionBytes = archiveBytes;
     gProgress.bar = CreateBar();
     gProgress.taskbar = OpenTaskbar();
     // The first step forward shows at once, so even a short install is seen moving.
@@ -94,9 +96,10 @@ void UpdateInstallProgress(const WorkProgress& progress, void*) {
         }
         gProgress.done = gProgress.hashedBefore + progress.bytesDone;
     } else {
+        gProgress.extractionBytes = progress.bytesTotal;
         gProgress.done = gProgress.hashedBefore + gProgress.hashingTotal + progress.bytesDone;
     }
-    const uint64_t total = gProgress.hashedBefore + gProgress.hashingTotal + gProgress.archiveBytes;
+    const uint64_t total = gProgress.hashedBefore + gProgress.hashingTotal + gProgress.extractionBytes;
     if (total == 0) return;
     uint64_t scaled = gProgress.done >= total ? kInstallProgressRange : gProgress.done * kInstallProgressRange / total;
     // The end is shown only for a finished install; a second hashing may make the total grow.

@@ -129,7 +129,7 @@ void DrawProgress(const WorkProgress& progress, void* context) {
     ProgressView& view = *static_cast<ProgressView*>(context);
     // Only the extraction: hashing the one game file is short next to it.
     if (progress.phase != WorkProgress::Phase::Extracting) return;
-    // Bytes count the archive consumed, headers included; the last entry's end is the whole way.
+    // Bytes count the files made; the last entry's end is the whole way (a patch of removals makes none).
     bool done = progress.filesDone == progress.filesTotal;
     double fraction = done                  ? 1.0
                       : progress.bytesTotal ? static_cast<double>(progress.bytesDone) / progress.bytesTotal
