@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs of small patches (compressed and delta entries) against the usual tools, natively and
-# under Wine, in one run. Heavy (about 10 GiB written, a quarter of an hour): run it alone, by
-# hand. Not part of scripts/test.sh.
+# under Wine, in one run. Heavy (about 10 GiB written; 9 minutes here when the machine is quiet,
+# 15 when others load it): run it alone, by hand. Not part of scripts/test.sh.
 #   compressed: a 1 GiB patch of 16 game-like archives installed by ExtractPayload (payload_bench
 #               extract) against `zstd -d` of the very same zstd frames into the same folder, in RAM
 #               (/dev/shm) and on the disk (build/bench-small, `sync` after each side counted)
@@ -17,10 +17,11 @@
 # checks its frames' XXH64, xdelta3 its windows' Adler-32. Each output is compared with the
 # expected file, so a wrong result stops the script.
 #
-# The game-like data: the files of installed Debian packages (Wine's PE DLLs and programs, C
-# headers, message catalogues, Perl modules), sorted and concatenated, with every 768 KiB followed
+# The game-like data: the files of installed Debian packages, in sorted path order as far as
+# needed (for 1 GiB: C headers, Wine's PE DLLs and programs, the first message catalogues; Perl
+# modules when a larger size asks for more), concatenated, with every 768 KiB followed
 # by 256 KiB of pseudo-random bytes that stand for already compressed textures and sounds inside
-# an archive; about 3:1 with zstd. The delta's new version is the old one with seeded edits
+# an archive; 2.6:1 at level 12. The delta's new version is the old one with seeded edits
 # (payload_bench mutate). The 4 GiB old file is pseudo-random (AES-CTR): the encoder finds no
 # compression worth having and makes a plain delta.
 #
@@ -28,7 +29,7 @@
 # cache warm; ratio = reference time / our time (1.0: as fast as the reference, more is faster).
 # Under Wine our time is what the program measures (Wine's start-up left out). Settings:
 #   BENCH_RUNS=3 BENCH_MIB=1024 BENCH_BIG_MIB=4096 BENCH_LEVEL=12 BENCH_DISK=1 (0: RAM only)
-# BENCH_LEVEL is patchtool's --level; the default 15 takes three times as long to build here.
+# BENCH_LEVEL is patchtool's --level; the default 15 took four times as long on this data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
