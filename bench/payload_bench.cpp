@@ -14,6 +14,12 @@
 //   payload_bench sync-cost FOLDER COUNT SIZE
 //                                            writes COUNT files of SIZE bytes as the extraction
 //                                            does, without and with a flush of each file
+//   payload_bench entry-data ARCHIVE FOLDER  writes each entry's data as stored (a compressed
+//                                            entry's zstd frames, a delta) to FOLDER/NAME, so that
+//                                            zstd -d can decode the very frames the installer does
+//   payload_bench mutate OLD NEW EDITS SEED  writes OLD with EDITS changes at seeded places as NEW:
+//                                            bytes replaced, inserted or deleted, 1 B to 64 KiB each,
+//                                            pseudo-random new bytes; prints what changed
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -135,6 +141,113 @@ int SyncCost(const char* folder, int count, size_t size) {
     return 0;
 }
 
+bool WriteFileData(PayloadReader& in, const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    if (cut != std::wstring::npos && !CreateDirectoryTree(path.substr(0, cut))) return false;
+    platform::File out;
+    if (!out.OpenWrite(path)) return false;
+    std::vector<char> buffer(1 << 20);
+    while (in.dataLeft() > 0) {
+        size_t got = 0;
+        if (!in.ReadData(buffer.data(), buffer.size(), got) || !out.Write(buffer.data(), got)) return false;
+    }
+    return out.Close();
+}
+
+int EntryData(const char* archive, const char* folder) {
+    PayloadReader in;
+    if (!in.Open(Wide(archive))) return 1;
+    PayloadEntry entry;
+    for (uint32_t i = 0; i < in.entryCount(); ++i) {
+        if (!in.Next(entry) || !WriteFileData(in, JoinPath(Wide(folder), entry.name))) return 1;
+        std::printf("%d %llu %llu %s\n", static_cast<int>(entry.kind), static_cast<unsigned long long>(entry.dataSize),
+                    static_cast<unsigned long long>(entry.fileSize), entry.rawName.c_str());
+    }
+    return 0;
+}
+
+// xorshift64*: the same changes for the same seed on every machine, and fast enough that making
+// gigabytes of test data costs little beside the copy.
+struct Random {
+    uint64_t state;
+    uint64_t Next() {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        return state * 0x2545F4914F6CDD1DULL;
+    }
+    void Fill(char* out, size_t size) {
+        for (size_t i = 0; i < size; i += 8) {
+            uint64_t word = Next();
+            std::memcpy(out + i, &word, std::min<size_t>(8, size - i));
+        }
+    }
+};
+
+struct Copier {
+    platform::File in;
+    platform::File out;
+    std::vector<char> buffer = std::vector<char>(1 << 20);
+
+    bool Copy(uint64_t size) {
+        while (size > 0) {
+            size_t got = 0;
+            size_t want = static_cast<size_t>(std::min<uint64_t>(size, buffer.size()));
+            if (!in.Read(buffer.data(), want, got) || got != want || !out.Write(buffer.data(), got)) return false;
+            size -= got;
+        }
+        return true;
+    }
+    bool Invent(Random& random, uint64_t size) {
+        random.Fill(buffer.data(), static_cast<size_t>(size));
+        return out.Write(buffer.data(), static_cast<size_t>(size));
+    }
+};
+
+// Edits at uniformly spread places, a half replacing bytes, a quarter inserting, a quarter
+// deleting; lengths spread evenly over the powers of two up to 64 KiB, so that most edits are the
+// small ones a rebuilt game file has (a changed number, a moved reference) and a few are blocks.
+int Mutate(const char* oldPath, const char* newPath, int edits, uint64_t seed) {
+    Copier c;
+    uint64_t size = 0;
+    if (!c.in.OpenRead(Wide(oldPath), platform::Share::ReadOnly) || !c.in.GetSize(size) || size == 0 ||
+        !c.out.OpenWrite(Wide(newPath)))
+        return 1;
+    Random random{seed * 0x9E3779B97F4A7C15ULL + 1};
+    std::vector<uint64_t> places(static_cast<size_t>(edits));
+    for (uint64_t& place : places) place = random.Next() % size;
+    std::sort(places.begin(), places.end());
+    uint64_t at = 0;
+    uint64_t replaced = 0, inserted = 0, deleted = 0;
+    for (uint64_t place : places) {
+        place = std::max(place, at);
+        uint64_t kind = random.Next() % 4;
+        uint64_t length = std::max<uint64_t>(1, random.Next() % (uint64_t{2} << (random.Next() % 16)));
+        if (!c.Copy(place - at)) return 1;
+        at = place;
+        if (kind == 0) {
+            if (!c.Invent(random, length)) return 1;
+            inserted += length;
+            continue;
+        }
+        length = std::min(length, size - at);
+        if (!c.in.Skip(length)) return 1;
+        at += length;
+        if (kind == 1) {
+            deleted += length;
+            continue;
+        }
+        if (!c.Invent(random, length)) return 1;
+        replaced += length;
+    }
+    if (!c.Copy(size - at) || !c.out.Close()) return 1;
+    std::printf("edits %d: replaced %llu, inserted %llu, deleted %llu bytes (%.2f%% of the old file)\n", edits,
+                static_cast<unsigned long long>(replaced), static_cast<unsigned long long>(inserted),
+                static_cast<unsigned long long>(deleted),
+                100.0 * static_cast<double>(replaced + inserted + deleted) / static_cast<double>(size));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +269,9 @@ int main(int argc, char** argv) {
     if (command == "previous" && argc == 4) return PreviousExtraction(Wide(argv[2]), Wide(argv[3])) ? 0 : 1;
     if (command == "replace-cost" && argc == 5) return ReplaceCost(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "sync-cost" && argc == 5) return SyncCost(argv[2], std::atoi(argv[3]), std::strtoul(argv[4], nullptr, 10));
-    std::fprintf(stderr, "usage: payload_bench pack|extract|digest|sync-cost ...\n");
+    if (command == "entry-data" && argc == 4) return EntryData(argv[2], argv[3]);
+    if (command == "mutate" && argc == 6)
+        return Mutate(argv[2], argv[3], std::atoi(argv[4]), std::strtoull(argv[5], nullptr, 10));
+    std::fprintf(stderr, "usage: payload_bench pack|extract|digest|sync-cost|entry-data|mutate ...\n");
     return 2;
 }

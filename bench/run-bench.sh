@@ -9,6 +9,8 @@
 #               beside its target and renamed over it), in turns inside one process
 #   signing:    `patchtool apply` of a signed 1 GiB patch in 64 files, every entry checked, against
 #               the same apply unchecked (tools/bench-signed-apply.sh), on disk and in RAM
+# Compressed and delta entries (against `zstd -d` and `xdelta3 -d`) have their own script:
+# bench/run-small-patch-bench.sh.
 # Each figure is the best of three runs with a warm page cache, the reference and ours taking
 # turns; ratio = reference time / our time, so 1.0 means as fast as the reference, more is faster.
 set -euo pipefail
