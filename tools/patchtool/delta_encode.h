@@ -25,6 +25,9 @@ struct DeltaOptions {
     // zstd level of the prefix method's attempt (0: never tried). It is tried only on chunks where
     // copy/add leaves much to store, since zstd reading a large prefix is slow.
     int prefixLevel = 19;
+    // Chunks packed at once, each on its own thread with its own zstd tables (their memory grows
+    // with it); the delta is the same for any count.
+    int threads = 2;
 };
 
 struct DeltaStats {
