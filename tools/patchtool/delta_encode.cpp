@@ -1,5 +1,6 @@
 #include "tools/patchtool/delta_encode.h"
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getCParams
 #include <zstd.h>
 
 #include <algorithm>
@@ -159,6 +160,17 @@ struct CctxDeleter {
 };
 using UniqueCctx = std::unique_ptr<ZSTD_CCtx, CctxDeleter>;
 
+// The binary tree of zstd's optimal parsers finds matches 2^(chainLog - 1) positions back: at level
+// 19 that is 8 MiB, a twentieth of a program's prefix, leaving the rest to long-distance matching
+// of 64 bytes and more, which changed addresses break up. A tree over 2^27 positions and long
+// matches from 32 bytes, sampled four times as often, made a 32 MiB chunk of a 180 MB program
+// across a major version 1.0% smaller (2^26 positions: 0.5%), for 1.7 GiB of tables instead of
+// 130 MiB and 1.7 times the time; the whole program's delta came out 3.9% smaller.
+constexpr unsigned kPrefixChainLogMax = 28;
+constexpr int kLongMatchMin = 32;
+constexpr int kLongHashLog = 24;
+constexpr int kLongHashRateLog = 4;
+
 // One zstd frame of `size` bytes at `data` (with an optional raw prefix) into `out`; empty input
 // gives an empty output, as the layout wants.
 bool Pack(ZSTD_CCtx* cctx, int level, const uint8_t* data, size_t size, std::string& out,
@@ -169,10 +181,21 @@ bool Pack(ZSTD_CCtx* cctx, int level, const uint8_t* data, size_t size, std::str
     ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
     if (prefixSize > 0) {
         // The window must reach from the end of the chunk back to the start of its prefix.
-        int windowLog = 10;
+        unsigned windowLog = 10;
         while ((uint64_t{1} << windowLog) < uint64_t{prefixSize} + size) ++windowLog;
-        ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, static_cast<int>(windowLog));
         ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+        ZSTD_compressionParameters params = ZSTD_getCParams(level, size, prefixSize);
+        if (params.strategy >= ZSTD_btopt) {
+            unsigned chainLog = std::min(windowLog + 1, kPrefixChainLogMax);
+            if (chainLog > params.chainLog) {
+                ZSTD_CCtx_setParameter(cctx, ZSTD_c_chainLog, static_cast<int>(chainLog));
+                ZSTD_CCtx_setParameter(cctx, ZSTD_c_hashLog, static_cast<int>(chainLog - 1));
+            }
+            ZSTD_CCtx_setParameter(cctx, ZSTD_c_ldmMinMatch, kLongMatchMin);
+            ZSTD_CCtx_setParameter(cctx, ZSTD_c_ldmHashLog, std::min(kLongHashLog, static_cast<int>(windowLog)));
+            ZSTD_CCtx_setParameter(cctx, ZSTD_c_ldmHashRateLog, kLongHashRateLog);
+        }
         if (ZSTD_isError(ZSTD_CCtx_refPrefix(cctx, prefix, prefixSize))) return false;
     }
     out.resize(ZSTD_compressBound(size));
