@@ -4,7 +4,7 @@
 # CI: it downloads about 500 MB into build/delta-pairs and takes about half an hour on two cores.
 # Needs the release build of delta_bench, apt-get, dpkg-deb, xz, xdelta3, zstd, bsdiff and GNU time.
 #
-# Usage: bench/delta-pairs.sh [PAIR...]    pairs: libreoffice linux firefox (default: all)
+# Usage: bench/delta-pairs.sh [PAIR...]    pairs: libreoffice linux firefox freedoom (default: all)
 #        TOOLS="ours xdelta3" bench/delta-pairs.sh linux    only some rows
 # The archive drops superseded security updates: when a version is gone, `apt-cache madison PKG`
 # names the current ones and the variables below take others.
@@ -18,12 +18,27 @@ bsdiff_max=${BSDIFF_MAX:-300000000}  # bsdiff holds about 8x the old file and so
 LO_OLD=${LO_OLD:-4:7.4.7-1+deb12u13} LO_NEW=${LO_NEW:-4:7.4.7-1+deb12u14}
 LINUX_OLD=${LINUX_OLD:-6.1.190-1} LINUX_NEW=${LINUX_NEW:-6.1.192-1}
 FX_OLD=${FX_OLD:-140.12.0esr-1~deb12u1} FX_NEW=${FX_NEW:-153.8.0esr-1~deb12u1}
+DOOM_OLD=${DOOM_OLD:-0.12.1-2} DOOM_NEW=${DOOM_NEW:-0.13.0-2}  # bookworm, trixie
 
 [ -x "$bench" ] || { echo "build it first: cmake --build --preset release --target delta_bench" >&2; exit 1; }
 mkdir -p "$work"
 cd "$work"
 
-# Downloads PKG=VERSION and extracts it into a folder of that name (once).
+# An apt configuration of this folder's own that also reads trixie, for pairs whose newer version
+# is only there; the machine's sources stay as they are.
+apt_trixie() {
+  local conf=$work/apt/apt.conf
+  [ -f "$conf" ] && return
+  mkdir -p apt/lists/partial apt/cache/archives/partial
+  local key=/usr/share/keyrings/debian-archive-keyring.gpg
+  printf 'deb [signed-by=%s] http://deb.debian.org/debian %s main\n' "$key" bookworm "$key" trixie > apt/sources.list
+  printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "/dev/null";\nDir::State::Lists "%s";\nDir::Cache "%s";\n' \
+    "$work/apt/sources.list" "$work/apt/lists" "$work/apt/cache" > "$conf.tmp"
+  APT_CONFIG=$conf.tmp apt-get update >/dev/null && mv "$conf.tmp" "$conf"
+}
+
+# Downloads PKG=VERSION and extracts it into a folder of that name (once); APT_CONFIG, when set,
+# picks the sources.
 fetch() {
   local dir="$1=$2"
   [ -d "$dir" ] && return
@@ -48,6 +63,14 @@ pair_firefox() {  # a 150 MB program library across a major version
   fetch firefox-esr "$FX_OLD"; fetch firefox-esr "$FX_NEW"
   cp -n "firefox-esr=$FX_OLD/usr/lib/firefox-esr/libxul.so" firefox.old
   cp -n "firefox-esr=$FX_NEW/usr/lib/firefox-esr/libxul.so" firefox.new
+}
+
+pair_freedoom() {  # a 28 MB game data archive (a WAD of levels, sprites and sounds, uncompressed) across a release
+  apt_trixie
+  APT_CONFIG=$work/apt/apt.conf fetch freedoom "$DOOM_OLD"
+  APT_CONFIG=$work/apt/apt.conf fetch freedoom "$DOOM_NEW"
+  cp -n "freedoom=$DOOM_OLD/usr/share/games/doom/freedoom2.wad" freedoom.old
+  cp -n "freedoom=$DOOM_NEW/usr/share/games/doom/freedoom2.wad" freedoom.new
 }
 
 # Runs a command under GNU time; sets secs and kib (peak resident set, mappings included).
@@ -97,7 +120,7 @@ measure() {
 }
 
 pairs=("$@")
-[ ${#pairs[@]} -gt 0 ] || pairs=(libreoffice linux firefox)
+[ ${#pairs[@]} -gt 0 ] || pairs=(libreoffice linux firefox freedoom)
 # make/apply MiB: peak resident set (for ours it counts the mapped files, which are page cache);
 # private: ours only, anonymous memory at make/apply.
 printf "%-12s %-10s %12s %8s %8s %8s %8s %8s %8s %8s\n" pair tool "patch B" "of new" "make s" "make MiB" \

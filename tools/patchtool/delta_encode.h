@@ -7,12 +7,15 @@
 // moved stays one copy with a few diff bytes), then stored by whichever method is smallest:
 // copy/add, a zstd frame with the matching slice of the old file as prefix, or as it is.
 //
-// Memory: the index (4 bytes per indexed position, at most 256 MiB), a few chunks of buffers
-// (diff, runs, values, extra and their packed forms), and zstd's tables for one chunk at the
-// chosen level, besides the two files, which the caller maps: 290 to 500 MiB private measured at
-// level 19, from a 69 MB library to a 5.4 GB pair. Time: about 10 s per GB where copy/add wins
-// (data with small changes), the zstd level's own speed on a rebuilt program (7 to 30 s for 69 MB
-// at 19), and about a minute per 32 MiB chunk where the zstd method is tried at 19.
+// Memory: the index (4 bytes per indexed position, at most 256 MiB), and for each of the chunks
+// packed at once a few chunks of buffers (diff, runs, values, extra and their packed forms) and
+// zstd's tables at the chosen level, besides the two files, which the caller maps: 290 to 500 MiB
+// private measured at level 19 where copy/add wins, from a 69 MB library to a 5.4 GB pair. Where
+// the zstd method is tried at 19 its tables span the prefix, 1.7 GiB per chunk packed at once
+// (3.9 GiB on a 180 MB program across a major version, two at once). Time: about 10 s per GB where
+// copy/add wins (data with small changes), the zstd level's own speed on a rebuilt program (7 to
+// 30 s for 69 MB at 19), and about three minutes per 32 MiB chunk where the zstd method is tried
+// at 19 with a prefix of 170 MiB, two chunks at once on two cores.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +28,9 @@ struct DeltaOptions {
     // zstd level of the prefix method's attempt (0: never tried). It is tried only on chunks where
     // copy/add leaves much to store, since zstd reading a large prefix is slow.
     int prefixLevel = 19;
+    // Chunks packed at once, each on its own thread with its own zstd tables (their memory grows
+    // with it); the delta is the same for any count.
+    int threads = 2;
 };
 
 struct DeltaStats {
