@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the delta codec (bench/delta_bench) against xdelta3 -9, zstd -19 --long=31 --patch-from
 # and bsdiff on real version pairs from Debian's archive, and prints one table. Run by hand, not by
-# CI: it downloads about 500 MB into build/delta-pairs and takes about half an hour on two cores.
+# CI: it downloads about 560 MB into build/delta-pairs and takes about an hour on two cores (ours
+# alone, TOOLS=ours, about 12 minutes).
 # Needs the release build of delta_bench, apt-get, dpkg-deb, xz, xdelta3, zstd, bsdiff and GNU time.
 #
 # Usage: bench/delta-pairs.sh [PAIR...]    pairs: libreoffice linux firefox freedoom (default: all)

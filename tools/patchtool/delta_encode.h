@@ -12,10 +12,10 @@
 // zstd's tables at the chosen level, besides the two files, which the caller maps: 290 to 500 MiB
 // private measured at level 19 where copy/add wins, from a 69 MB library to a 5.4 GB pair. Where
 // the zstd method is tried at 19 its tables span the prefix, 1.7 GiB per chunk packed at once
-// (3.9 GiB on a 180 MB program across a major version, two at once). Time: about 10 s per GB where
-// copy/add wins (data with small changes), the zstd level's own speed on a rebuilt program (7 to
-// 30 s for 69 MB at 19), and about three minutes per 32 MiB chunk where the zstd method is tried
-// at 19 with a prefix of 170 MiB, two chunks at once on two cores.
+// (3.8 GiB on a 180 MB program across a major version, two at once). Time: about 10 s per GB where
+// copy/add wins (data with small changes), the zstd level's own speed on a rebuilt program (5 to
+// 30 s for 69 MB at 19), and nearly four minutes per 32 MiB chunk where the zstd method is tried
+// at 19 with a prefix of 170 MiB, two chunks at once on two cores (11.5 minutes for that program).
 #include <cstdint>
 #include <functional>
 #include <string>
