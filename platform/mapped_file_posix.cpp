@@ -6,28 +6,11 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <utility>
 
 #include "platform/mapped_file.h"
 #include "platform/posix_path.h"
 
 namespace platform {
-
-MappedFile::~MappedFile() {
-    Close();
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
 
 void MappedFile::Close() {
     if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));

@@ -5,29 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
 
 #include "platform/file_state_win.h"
 #include "platform/mapped_file.h"
 #include "platform/win_handle.h"
 
 namespace platform {
-
-MappedFile::~MappedFile() {
-    Close();
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
 
 void MappedFile::Close() {
     if (data_ != nullptr) ::UnmapViewOfFile(data_);
